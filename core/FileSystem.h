@@ -1,0 +1,34 @@
+// The editor's file access: a thin layer over POSIX calls whose every failure
+// becomes a FileError with the editor's code and message.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace keyloft {
+
+struct FileBytes {
+    std::unique_ptr<char[]> data;
+    std::size_t size = 0;
+};
+
+// Reads the whole file, opened read-only. A folder is "File access denied".
+// A file larger than the memory the machine has free throws Failure with a
+// clear message instead of running out of memory half-way.
+FileBytes ReadWholeFile(const std::string& path);
+
+// Whether `path` names an existing file that is not a folder (links followed).
+bool IsExistingFile(const std::string& path);
+
+// Replaces the file at `path` by `content` without ever leaving a damaged
+// file: writes a temporary file beside it, fsyncs it, moves an existing file
+// to `backupPath` without replacing anything there (an existing backup gives
+// "I/O error 17"), renames the temporary file into place and fsyncs the
+// folder. Any failure leaves the old file and old backup as they were and no
+// temporary file. Returns whether a backup was made.
+bool ReplaceFileWithBackup(const std::string& path, const std::string& backupPath,
+                           std::string_view content);
+
+}  // namespace keyloft

@@ -1,0 +1,55 @@
+// Loading a file into the document and saving the document to a file.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace keyloft {
+
+class Document;
+class Node;
+
+struct LoadResult {
+    Node* root = nullptr;
+    std::size_t keyCount = 0;
+    std::size_t sectionCount = 0;
+};
+
+// Reads the whole file at `path` and replaces the document's tree by its
+// reading: a root named after the file, one section node per header, one key
+// node per line. Throws FileError (or Failure when the file cannot fit in
+// memory) before anything has changed. Never writes to the file. Leaves
+// ItemsChanged as it was.
+LoadResult LoadIniFile(Document& doc, const std::string& path);
+
+// "Loaded, N Keys in M sections".
+std::string LoadReport(const LoadResult& result);
+
+struct SaveResult {
+    bool backupMade = false;
+};
+
+// Writes every node but the root, in tree order, to `path`, keeping a file
+// already there as path + ".in1". The new content goes to a temporary file in
+// the same folder first and replaces the target atomically, so any failure
+// (a FileError) leaves the target and its backup exactly as they were. The
+// replaced file's permission bits (and owner, where allowed) carry over; a
+// target that is a symbolic link is saved through the link. Does not touch
+// ItemsChanged.
+SaveResult SaveIniFile(const Document& doc, const std::string& path);
+
+// The bytes SaveIniFile writes.
+std::string SerializeDocument(const Document& doc);
+
+// "INI File saved as NAME" with ", original file was backed up as *.in1"
+// when a backup was made.
+std::string SaveReport(std::string_view name, const SaveResult& result);
+
+// The path with ".in1" appended.
+std::string BackupName(const std::string& path);
+
+// The file name of a path: the part after its last "/".
+std::string_view FileNameOfPath(std::string_view path);
+
+}  // namespace keyloft
