@@ -41,9 +41,9 @@ public:
     // answer so that walks by increasing or decreasing index cost one step
     // per node. Throws Failure("Invalid index") outside 0..Count()-1.
     Node* NodeAt(std::size_t n) const;
-    Node* First() const { return top_.empty() ? nullptr : top_.front(); }
-    int TopLevelCount() const { return static_cast<int>(top_.size()); }
-    Node* TopLevel(int row) const { return top_[static_cast<std::size_t>(row)]; }
+    Node* First() const { return top_.hasChildren() ? top_.child(0) : nullptr; }
+    int TopLevelCount() const { return top_.childCount(); }
+    Node* TopLevel(int row) const { return top_.child(row); }
     // Next and previous node in tree order, or nullptr.
     static Node* Next(const Node* node);
     static Node* Prev(const Node* node);
@@ -70,6 +70,8 @@ public:
     bool HasByteOrderMark() const { return bom_; }
     // Raw bytes after the last node's line that the reading dropped.
     std::string_view Tail() const { return tail_; }
+    // Whether the Tail begins with a NUL that ended the last line's text.
+    bool NulCutsLastLine() const { return nulCutsLastLine_; }
     // Whether the loaded file's bytes are valid UTF-8 (true for a new one).
     bool IsUtf8() const { return utf8_; }
 
@@ -90,7 +92,9 @@ private:
     void NotifyTextsChanged(Node* parent, int first, int last);
     std::string_view Store(std::string_view text) { return arena_.Store(text); }
 
-    std::vector<Node*> top_;
+    // Hidden parent of the top-level nodes, so that every node has a parent
+    // and walks need no special case.
+    Node top_;
     std::size_t count_ = 0;
 
     // Node storage: nodes are taken from chunks and recycled through a free
@@ -104,6 +108,7 @@ private:
     std::string eol_ = "\r\n";
     bool bom_ = false;
     bool utf8_ = true;
+    bool nulCutsLastLine_ = false;
     std::string_view tail_;
 
     std::vector<TreeObserver*> observers_;
@@ -114,6 +119,7 @@ private:
 
 template <class Rule>
 void Document::RewriteChildren(Node* parent, int first, int last, Rule rule) {
+    if (first > last) return;
     std::string scratch;
     bool any = false;
     for (int row = first; row <= last; ++row) {

@@ -23,12 +23,14 @@ FileBytes ReadWholeFile(const std::string& path);
 bool IsExistingFile(const std::string& path);
 
 // Replaces the file at `path` by `content` without ever leaving a damaged
-// file: writes a temporary file beside it, fsyncs it, moves an existing file
-// to `backupPath` without replacing anything there (an existing backup gives
-// "I/O error 17"), renames the temporary file into place and fsyncs the
+// file: writes a temporary file beside it, fsyncs it, keeps an existing file
+// as its name + ".in1" without replacing anything there (an existing backup
+// gives "I/O error 17"), renames the temporary file into place and fsyncs the
 // folder. Any failure leaves the old file and old backup as they were and no
-// temporary file. Returns whether a backup was made.
-bool ReplaceFileWithBackup(const std::string& path, const std::string& backupPath,
-                           std::string_view content);
+// temporary file. A symbolic link is followed: the file it names gets the
+// backup and the content, the link stays. The new file keeps the replaced
+// file's permission bits and, where allowed, its owner. Returns whether a
+// backup was made.
+bool ReplaceFileWithBackup(const std::string& path, std::string_view content);
 
 }  // namespace keyloft

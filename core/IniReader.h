@@ -42,6 +42,8 @@ struct IniReading {
     // The first line break of the file ("\r\n", "\n" or "\r"), empty if none.
     std::string_view FirstLineBreak;
     std::size_t KeyCount = 0;
+    // A NUL ended the last kept line's text, with no line break in between.
+    bool NulCutsLastLine = false;
 };
 
 // Reads `text` by the INI rules. Never fails; any bytes give a result. Texts

@@ -20,7 +20,8 @@ public:
     Node& operator=(const Node&) = delete;
 
     std::string_view text() const { return text_; }
-    Node* parent() const { return parent_; }
+    // The node it hangs under, or nullptr for a top-level node.
+    Node* parent() const { return parent_ != nullptr && !parent_->sentinel_ ? parent_ : nullptr; }
     // Number of ancestors: 0 for the root, 1 for a section, 2 for a key.
     int level() const;
     int childCount() const { return static_cast<int>(children_.size()); }
@@ -42,6 +43,8 @@ private:
     std::string_view text_;
     std::string_view leading_;
     std::size_t row_ = 0;
+    // The hidden node whose children are the top-level nodes.
+    bool sentinel_ = false;
 };
 
 }  // namespace keyloft

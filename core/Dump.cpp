@@ -1,0 +1,18 @@
+// The indented text dump.
+#include "Dump.h"
+
+#include "Document.h"
+
+namespace keyloft {
+
+void DumpTreeviewToTextfile(const Document& doc, TextFile& out) {
+    std::string indent;
+    for (const Node* node = doc.First(); node != nullptr; node = Document::Next(node)) {
+        indent.assign(2 * static_cast<std::size_t>(node->level()), ' ');
+        out.Write(indent);
+        out.Write(node->text());
+        out.WriteLineEnd();
+    }
+}
+
+}  // namespace keyloft

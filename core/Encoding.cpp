@@ -1,0 +1,140 @@
+// UTF-8 validity and the Windows-1252 code page.
+#include "Encoding.h"
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+
+namespace keyloft {
+
+namespace {
+
+// Code points of the bytes 0x80 to 0x9F; the rest of the code page equals
+// Latin-1. The undefined bytes keep their C1 code point.
+constexpr std::array<char32_t, 32> kHigh = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+// Length of the valid UTF-8 sequence at s (at most `left` bytes), 0 if none.
+std::size_t SequenceLength(const unsigned char* s, std::size_t left) {
+    const unsigned char c = s[0];
+    if (c < 0x80) return 1;
+    std::size_t len;
+    unsigned char lo = 0x80;
+    unsigned char hi = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+        len = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        len = 3;
+        if (c == 0xE0) lo = 0xA0;  // overlong
+        if (c == 0xED) hi = 0x9F;  // surrogates
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        len = 4;
+        if (c == 0xF0) lo = 0x90;  // overlong
+        if (c == 0xF4) hi = 0x8F;  // above U+10FFFF
+    } else {
+        return 0;
+    }
+    if (left < len) return 0;
+    if (s[1] < lo || s[1] > hi) return 0;
+    for (std::size_t i = 2; i < len; ++i) {
+        if (s[i] < 0x80 || s[i] > 0xBF) return 0;
+    }
+    return len;
+}
+
+char32_t Decode(const unsigned char* s, std::size_t len) {
+    switch (len) {
+        case 1: return s[0];
+        case 2: return (char32_t(s[0] & 0x1F) << 6) | (s[1] & 0x3F);
+        case 3: return (char32_t(s[0] & 0x0F) << 12) | (char32_t(s[1] & 0x3F) << 6) | (s[2] & 0x3F);
+        default:
+            return (char32_t(s[0] & 0x07) << 18) | (char32_t(s[1] & 0x3F) << 12) |
+                   (char32_t(s[2] & 0x3F) << 6) | (s[3] & 0x3F);
+    }
+}
+
+}  // namespace
+
+bool IsValidUtf8(std::string_view bytes) {
+    const auto* s = reinterpret_cast<const unsigned char*>(bytes.data());
+    std::size_t i = 0;
+    const std::size_t n = bytes.size();
+    while (i < n) {
+        // Skip ASCII eight bytes at a time.
+        while (i + 8 <= n) {
+            std::uint64_t word;
+            std::memcpy(&word, s + i, 8);
+            if (word & 0x8080808080808080ULL) break;
+            i += 8;
+        }
+        if (i >= n) break;
+        const std::size_t len = SequenceLength(s + i, n - i);
+        if (len == 0) return false;
+        i += len;
+    }
+    return true;
+}
+
+std::string Cp1252ToUtf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (const char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x80) {
+            out.push_back(ch);
+        } else if (c < 0xA0) {
+            AppendUtf8(out, kHigh[c - 0x80]);
+        } else {
+            AppendUtf8(out, c);
+        }
+    }
+    return out;
+}
+
+std::optional<std::string> Utf8ToCp1252(std::string_view utf8, std::string* bad) {
+    std::string out;
+    out.reserve(utf8.size());
+    const auto* s = reinterpret_cast<const unsigned char*>(utf8.data());
+    std::size_t i = 0;
+    while (i < utf8.size()) {
+        std::size_t len = SequenceLength(s + i, utf8.size() - i);
+        if (len == 0) {
+            if (bad) bad->assign(utf8.substr(i, 1));
+            return std::nullopt;
+        }
+        const char32_t cp = Decode(s + i, len);
+        int byte = -1;
+        if (cp < 0x80 || (cp >= 0xA0 && cp <= 0xFF)) {
+            byte = static_cast<int>(cp);
+        } else {
+            for (std::size_t k = 0; k < kHigh.size(); ++k) {
+                if (kHigh[k] == cp) byte = static_cast<int>(0x80 + k);
+            }
+        }
+        if (byte < 0) {
+            if (bad) bad->assign(utf8.substr(i, len));
+            return std::nullopt;
+        }
+        out.push_back(static_cast<char>(byte));
+        i += len;
+    }
+    return out;
+}
+
+}  // namespace keyloft

@@ -1,0 +1,74 @@
+// The editor's small text rules.
+#include "Rules.h"
+
+#include <algorithm>
+
+namespace keyloft {
+
+namespace {
+constexpr char UpperAZChar(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+}  // namespace
+
+std::string UpperAZ(std::string_view text) {
+    std::string upper(text);
+    for (char& c : upper) c = UpperAZChar(c);
+    return upper;
+}
+
+bool EndsWithIni(std::string_view text) {
+    return text.size() >= 4 && UpperAZ(text.substr(text.size() - 4)) == ".INI";
+}
+
+std::string NewIniRootText(std::string_view name) {
+    return EndsWithIni(name) ? std::string(name) : std::string(name) + ".ini";
+}
+
+std::string NewSectionText(std::string_view name) {
+    if (name.find('[') != std::string_view::npos) return std::string(name);
+    return "[" + std::string(name) + "]";
+}
+
+std::string NewKeyText(std::string_view name, std::string_view value) {
+    return std::string(name) + "=" + std::string(value);
+}
+
+std::string CommentedText(std::string_view text) { return ";" + std::string(text); }
+
+std::string UncommentedText(std::string_view text) {
+    return text.empty() ? std::string() : std::string(text.substr(1));
+}
+
+bool FindMatches(std::string_view text, std::string_view upperNeedle) {
+    if (upperNeedle.empty() || text.size() < upperNeedle.size()) return false;
+    const auto it = std::search(text.begin(), text.end(), upperNeedle.begin(), upperNeedle.end(),
+                                [](char a, char b) { return UpperAZChar(a) == b; });
+    return it != text.end();
+}
+
+NodeLook NodeLookFor(int level, std::string_view text, bool selected) {
+    NodeLook look{NodeColour::Black, selected ? NodeBackground::Silver : NodeBackground::Window,
+                  NodeFontStyle::Regular};
+    const bool commented = !text.empty() && text.front() == ';';
+    if (level == 0) {
+        look.style = NodeFontStyle::Bold;
+        if (!EndsWithIni(text)) look.colour = NodeColour::Red;
+    } else if (level == 1) {
+        look.colour = NodeColour::Blue;
+        if (text.empty() || text.front() != '[') look.colour = NodeColour::Red;
+        if (text.empty() || text.back() != ']') look.colour = NodeColour::Red;
+        if (commented) {
+            look.colour = NodeColour::Purple;
+            look.style = NodeFontStyle::Italic;
+        }
+    } else {
+        look.colour = NodeColour::Green;
+        if (commented) {
+            look.colour = NodeColour::Purple;
+            look.style = NodeFontStyle::Italic;
+        }
+        if (text.find('=') == std::string_view::npos) look.colour = NodeColour::Red;
+    }
+    return look;
+}
+
+}  // namespace keyloft
