@@ -1,0 +1,89 @@
+// The editor's message dialogs and input prompt.
+#include "Dialogs.h"
+
+#include <QCloseEvent>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace keyloft::ui {
+
+namespace {
+
+// A message box that tells its close box (Cancel) from Escape (No).
+class ConfirmBox : public QMessageBox {
+public:
+    using QMessageBox::QMessageBox;
+    bool closedByBox() const { return closedByBox_; }
+
+protected:
+    void closeEvent(QCloseEvent* event) override {
+        closedByBox_ = true;
+        event->accept();
+        QDialog::done(QDialog::Rejected);
+    }
+
+private:
+    bool closedByBox_ = false;
+};
+
+void ShowMessage(QWidget* parent, QMessageBox::Icon icon, const QString& caption,
+                 const QString& text) {
+    QMessageBox box(icon, caption, text, QMessageBox::Ok, parent);
+    box.setObjectName("messageDialog");
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+}  // namespace
+
+void ShowInformation(QWidget* parent, const QString& text) {
+    ShowMessage(parent, QMessageBox::Information, "Information", text);
+}
+
+void ShowWarning(QWidget* parent, const QString& text) {
+    ShowMessage(parent, QMessageBox::Warning, "Warning", text);
+}
+
+void ShowPlainMessage(QWidget* parent, const QString& text) {
+    ShowMessage(parent, QMessageBox::NoIcon, kApplicationTitle, text);
+}
+
+void ShowError(QWidget* parent, const QString& text) {
+    ShowMessage(parent, QMessageBox::Critical, kApplicationTitle, text);
+}
+
+Answer Confirm(QWidget* parent, const QString& text) {
+    ConfirmBox box(QMessageBox::Question, "Confirm", text, QMessageBox::NoButton, parent);
+    box.setObjectName("confirmDialog");
+    box.setTextFormat(Qt::PlainText);
+    QPushButton* yes = box.addButton(QMessageBox::Yes);
+    QPushButton* no = box.addButton(QMessageBox::No);
+    yes->setText("&Yes");
+    no->setText("&No");
+    box.setDefaultButton(yes);
+    box.setEscapeButton(no);
+    yes->setFocus();
+    box.exec();
+    if (box.closedByBox()) return Answer::Cancel;
+    if (box.clickedButton() == yes) return Answer::Yes;
+    if (box.clickedButton() == no) return Answer::No;
+    return Answer::Cancel;
+}
+
+QString InputQuery(QWidget* parent, const QString& caption, const QString& prompt) {
+    QInputDialog dialog(parent);
+    dialog.setObjectName("inputQuery");
+    dialog.setWindowTitle(caption);
+    dialog.setLabelText(prompt);
+    dialog.setInputMode(QInputDialog::TextInput);
+    dialog.setTextValue(QString());
+    dialog.setOkButtonText("OK");
+    dialog.setCancelButtonText("Cancel");
+    if (auto* edit = dialog.findChild<QLineEdit*>()) edit->setMaxLength(255);
+    if (dialog.exec() != QDialog::Accepted) return QString();
+    return dialog.textValue();
+}
+
+}  // namespace keyloft::ui

@@ -1,0 +1,147 @@
+// The commands that change nodes: New Section, New Key, Edit Line, Delete,
+// Comment and Remove Comment.
+#include "Dialogs.h"
+#include "DocumentModel.h"
+#include "IniTreeView.h"
+#include "Rules.h"
+#include "TextRules.h"
+#include "frmMain.h"
+
+using keyloft::Node;
+using namespace keyloft::ui;
+
+namespace {
+
+// The text typed into a prompt, as the document's bytes; nothing (after a
+// warning that names the character) when the document cannot hold it.
+std::optional<std::string> PromptedText(TForm1* window, const QString& caption, const QString& prompt) {
+    const QString typed = FirstLine(InputQuery(window, caption, prompt));
+    QString bad;
+    auto bytes = window->model()->encode(typed, &bad);
+    if (!bytes) {
+        ShowWarning(window, QString("The character \"%1\" cannot be stored in this file's "
+                                    "encoding (Windows-1252).").arg(bad));
+    }
+    return bytes;
+}
+
+}  // namespace
+
+void TForm1::actNewSectionExecute() {
+    if (!IsIniLoade()) return;
+    Node* root = doc_.NodeAt(0);
+    selectNode(root);
+    const auto name = PromptedText(this, "New Section", "Section Name:");
+    if (!name) return;
+    Node* section = doc_.AddChild(root, keyloft::NewSectionText(*name));
+    makeVisible(section);
+    doc_.ItemsChanged = true;
+}
+
+void TForm1::actNewValueExecute() {
+    if (!IsIniLoade()) return;
+    Node* section = selectedNode();
+    if (section == nullptr || section->level() != 1) {
+        ShowInformation(this, "Select a section for the new key");
+        return;
+    }
+    const auto name = PromptedText(this, "New key name", "key name:");
+    const auto value = PromptedText(this, "New key value", "key value:");
+    if (!name || !value) return;
+    const std::string text = keyloft::NewKeyText(*name, *value);
+    Node* key = doc_.AddChild(section, text);
+    makeVisible(key);
+    doc_.ItemsChanged = true;
+    SetStatus("New key: " + model_->displayText(key) + " added");
+}
+
+void TForm1::actEditLineExecute() {
+    Node* node = selectedNode();
+    if (node == nullptr) {
+        ShowInformation(this, "Select a line to edit");
+        return;
+    }
+    tv1->edit(model_->indexOf(node));
+    doc_.ItemsChanged = true;
+}
+
+void TForm1::actremoveExecute() {
+    Node* node = selectedNode();
+    if (node == nullptr) {
+        ShowInformation(this, "Select a section or key to delete");
+        return;
+    }
+    if (node->level() == 0) {
+        ShowWarning(this, "Can't delete the root, select a section or key to delete");
+        return;
+    }
+    if (Confirm(this, "Are you sure you want to delete " + model_->displayText(node)) != Answer::Yes) return;
+    doc_.Delete(node);
+    doc_.ItemsChanged = true;
+    SetStatus("Item removed");
+}
+
+void TForm1::actRemarkExecute() {
+    Node* node = selectedNode();
+    if (node == nullptr) {
+        ShowInformation(this, "Select a section or key to comment");
+        return;
+    }
+    if (node->level() == 0) {
+        ShowWarning(this, "Can't comment the root, select a section or key to comment");
+        return;
+    }
+    if (keyloft::IsCommented(node->text())) {
+        ShowInformation(this, "This line is already commented");
+        return;
+    }
+    // Every answer but No comments: the close box counts as Yes.
+    if (Confirm(this, "Comment " + model_->displayText(node) + " ?") == Answer::No) return;
+    doc_.SetText(node, keyloft::CommentedText(node->text()));
+    doc_.ItemsChanged = true;
+    if (node->level() == 2) {
+        SetStatus("Item commented");
+        return;
+    }
+    if (node->hasChildren()) {
+        const int keys = ChildCountOfSelection();
+        doc_.RewriteChildren(node, 0, keys - 1, [](std::string& text) {
+            if (keyloft::IsCommented(text)) return false;
+            text.insert(0, 1, ';');
+            return true;
+        });
+        selectNode(node->child(keys - 1));
+    }
+}
+
+void TForm1::actRemoveCommentExecute() {
+    Node* node = selectedNode();
+    if (node == nullptr) {
+        ShowInformation(this, "Select a section or key to comment");
+        return;
+    }
+    if (node->level() == 0) {
+        ShowWarning(this, "Can't comment the root, select a section or key to comment");
+        return;
+    }
+    if (!keyloft::IsCommented(node->text())) {
+        ShowInformation(this, "No comment on selected line");
+        return;
+    }
+    if (Confirm(this, "Remove comment from " + model_->displayText(node) + " ?") == Answer::No) return;
+    doc_.SetText(node, keyloft::UncommentedText(node->text()));
+    doc_.ItemsChanged = true;
+    if (node->level() == 2) {
+        SetStatus("Comment removed");
+        return;
+    }
+    if (node->hasChildren()) {
+        const int keys = ChildCountOfSelection();
+        doc_.RewriteChildren(node, 0, keys - 1, [](std::string& text) {
+            if (!keyloft::IsCommented(text)) return false;
+            text.erase(0, 1);
+            return true;
+        });
+        selectNode(node->child(keys - 1));
+    }
+}

@@ -1,0 +1,35 @@
+// The tree view of the document, with whole-tree folding done in one layout.
+#pragma once
+
+#include <QTreeView>
+#include <vector>
+
+namespace keyloft::ui {
+
+// Behaves like QTreeView, and in addition:
+// - collapsing a node whose subtree holds the current node moves the
+//   selection to the collapsed node, so the selection is never hidden;
+// - expandAllOf() and collapseEverything() fold many nodes with a single
+//   relayout, which keeps them fast on trees of millions of nodes.
+class IniTreeView : public QTreeView {
+    Q_OBJECT
+public:
+    explicit IniTreeView(QWidget* parent = nullptr);
+
+    // Expands every index given (each must be visible once its own ancestors
+    // in the list are expanded), then lays the view out once.
+    void expandAllOf(const std::vector<QModelIndex>& indexes);
+    // Collapses every node; a selection below the top level moves to its
+    // top-level ancestor.
+    void collapseEverything();
+
+    QModelIndex selectedIndex() const;
+    // Selects the index alone and makes it the current one; expands its
+    // ancestors and scrolls to it.
+    void selectIndex(const QModelIndex& index);
+
+private:
+    void onCollapsed(const QModelIndex& index);
+};
+
+}  // namespace keyloft::ui

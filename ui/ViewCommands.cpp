@@ -1,0 +1,83 @@
+// The commands that change what the view shows: Find, Expand all and
+// Collapse all.
+#include <QApplication>
+#include <QScopeGuard>
+#include <unordered_set>
+
+#include "Dialogs.h"
+#include "DocumentModel.h"
+#include "IniTreeView.h"
+#include "Rules.h"
+#include "TextRules.h"
+#include "frmMain.h"
+
+using keyloft::Node;
+using namespace keyloft::ui;
+
+Node* TForm1::GetNodeByText(IniTreeView* tv, const QString& text, bool makeVisible) {
+    if (doc_.Count() == 0) return nullptr;
+    auto* model = static_cast<DocumentModel*>(tv->model());
+    const auto bytes = model->encode(text);
+    const std::string needle = bytes ? keyloft::UpperAZ(*bytes) : std::string();
+
+    Node* last = nullptr;
+    std::size_t count = 0;
+    std::vector<QModelIndex> toExpand;
+    std::unordered_set<const Node*> expanding;
+    const Node* start = model->nodeOf(tv->selectedIndex());
+    if (start != nullptr && !needle.empty()) {
+        for (const Node* node = start; node != nullptr; node = keyloft::Document::Next(node)) {
+            if (!keyloft::FindMatches(node->text(), needle)) continue;
+            ++count;
+            last = const_cast<Node*>(node);
+            if (!makeVisible) continue;
+            std::vector<const Node*> path;
+            for (const Node* up = node->parent(); up != nullptr && !expanding.count(up); up = up->parent()) {
+                path.push_back(up);
+            }
+            for (auto it = path.rbegin(); it != path.rend(); ++it) {
+                expanding.insert(*it);
+                const QModelIndex index = model->indexOf(*it);
+                if (!tv->isExpanded(index)) toExpand.push_back(index);
+            }
+        }
+    }
+    tv->expandAllOf(toExpand);
+    SetStatus(QString::number(count) + " matches found");
+    return last;
+}
+
+void TForm1::actfindExecute() {
+    if (!IsIniLoade()) return;
+    const QString text = FirstLine(InputQuery(this, "Find", "String to find:"));
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    auto restore = qScopeGuard([] { QGuiApplication::restoreOverrideCursor(); });
+    // Collapsing moves a selection below the top level up to the root, so
+    // the search below starts at the root.
+    tv1->collapseEverything();
+    Node* found = GetNodeByText(tv1, text, true);
+    restore.dismiss();
+    QGuiApplication::restoreOverrideCursor();
+    if (found != nullptr) {
+        tv1->setFocus();
+        selectNode(found);
+    } else {
+        ShowPlainMessage(this, "Not found!");
+    }
+}
+
+void TForm1::actExpandAllExecute() {
+    if (!IsIniLoade()) return;
+    selectNode(doc_.NodeAt(0));
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const auto restore = qScopeGuard([] { QGuiApplication::restoreOverrideCursor(); });
+    tv1->expandAll();
+}
+
+void TForm1::actCollapseAllExecute() {
+    if (!IsIniLoade()) return;
+    selectNode(doc_.NodeAt(0));
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const auto restore = qScopeGuard([] { QGuiApplication::restoreOverrideCursor(); });
+    tv1->collapseEverything();
+}

@@ -1,0 +1,367 @@
+// The main window: components, the command table, start-up and shut-down.
+#include "frmMain.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QFrame>
+#include <QHeaderView>
+#include <QIcon>
+#include <QLabel>
+#include <QMenuBar>
+#include <QScopeGuard>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QVBoxLayout>
+
+#include "About.h"
+#include "Dialogs.h"
+#include "DocumentModel.h"
+#include "DocumentPrinter.h"
+#include "Failure.h"
+#include "FileSystem.h"
+#include "IniFile.h"
+#include "IniTreeView.h"
+#include "NodeDelegate.h"
+
+using keyloft::Node;
+using namespace keyloft::ui;
+
+namespace {
+
+// One row of the command table.
+struct Command {
+    const char* name;
+    const char* hint;
+    const char* icon;
+    const char* menuItem;  // object name of the menu item
+    const char* caption;
+    int toolbarPosition;
+    void (TForm1::*handler)();
+};
+
+// In the order of the action list.
+const Command kCommands[] = {
+    {"actOpen", "Open INI file...", "open", "OpenINI1", "Open INI...", 1, &TForm1::actOpenExecute},
+    {"actNewSection", "Add a section...", "new-section", "NewSection1", "New Section...", 6,
+     &TForm1::actNewSectionExecute},
+    {"actNewValue", "Add a key...", "new-key", "NewValue1", "New Key...", 7, &TForm1::actNewValueExecute},
+    {"actremove", "Remove section or key", "delete", "DeleteLine1", "Delete Section or Key...", 8,
+     &TForm1::actremoveExecute},
+    {"actExpandAll", "Expand all", "expand-all", "Expandall1", "Expand all", 9, &TForm1::actExpandAllExecute},
+    {"actCollapseAll", "Collapse all", "collapse-all", "CollapseAll1", "Collapse All", 10,
+     &TForm1::actCollapseAllExecute},
+    {"actfind", "Find text string...", "find", "Find1", "Find...", 11, &TForm1::actfindExecute},
+    {"actINI", "Start a new INI file...", "new-ini", "NewINI1", "New INI...", 3, &TForm1::actINIExecute},
+    {"actSaveINI", "Save INI as...", "save", "SaveINI1", "Save INI...", 2, &TForm1::actSaveINIExecute},
+    {"actClearAll", "Close INI", "close-ini", "CloseINI1", "Close INI", 4, &TForm1::actClearAllExecute},
+    {"actPrint", "Print INI", "print", "PrintINI1", "Print INI", 14, &TForm1::actPrintExecute},
+    {"actAbout", "About Keyloft...", "about", "About1", "About...", 15, &TForm1::actAboutExecute},
+    {"actExit", "Exit Keyloft", "exit", "Exit1", "Exit", 16, &TForm1::actExitExecute},
+    {"actRemark", "Comment a line", "comment", "CommentLine1", "Comment Line", 12, &TForm1::actRemarkExecute},
+    {"actRemoveComment", "Remove comment from line", "remove-comment", "RemoveComment1",
+     "Remove Comment", 13, &TForm1::actRemoveCommentExecute},
+    {"actEditLine", "Edit line", "edit-line", "EditLine1", "Edit Line", 5, &TForm1::actEditLineExecute},
+};
+
+// The menus, left to right; nullptr items are separators (named).
+struct MenuItem {
+    const char* action;     // nullptr for a separator
+    const char* separator;  // its name
+};
+struct Menu {
+    const char* name;
+    const char* caption;
+    std::vector<MenuItem> items;
+};
+
+const Menu kMenus[] = {
+    {"FileMenu1", "File",
+     {{"actOpen", nullptr}, {"actINI", nullptr}, {"actSaveINI", nullptr}, {"actClearAll", nullptr},
+      {nullptr, "N2"}, {"actPrint", nullptr}, {nullptr, "N1"}, {"actExit", nullptr}}},
+    {"Edit1", "Edit",
+     {{"actEditLine", nullptr}, {"actNewSection", nullptr}, {"actNewValue", nullptr},
+      {"actremove", nullptr}, {nullptr, "N3"}, {"actRemark", nullptr}, {"actRemoveComment", nullptr}}},
+    {"View1", "View", {{"actExpandAll", nullptr}, {"actCollapseAll", nullptr}}},
+    {"Search1", "Search", {{"actfind", nullptr}}},
+    {"Help1", "Help", {{"actAbout", nullptr}}},
+};
+
+const Command& CommandNamed(const char* name) {
+    for (const Command& command : kCommands) {
+        if (std::string_view(command.name) == name) return command;
+    }
+    throw std::logic_error("unknown command");
+}
+
+}  // namespace
+
+TForm1::TForm1(const QStringList& arguments, QWidget* parent) : QMainWindow(parent) {
+    setObjectName("Form1");
+    setWindowTitle("Keyloft 1.0");
+    model_ = std::make_unique<DocumentModel>(doc_);
+    printer_ = std::make_unique<DocumentPrinter>();
+    CreateComponents();
+    CreateCommands();
+    FormCreate(arguments);
+    AboutBox = new TAboutBox(this);
+    AboutBox->hide();
+}
+
+TForm1::~TForm1() {
+    // The view goes before the model it shows.
+    delete tv1;
+    tv1 = nullptr;
+}
+
+void TForm1::CreateComponents() {
+    QFont font;
+    font.setFamilies({"Tahoma", font.defaultFamily()});
+    font.setPixelSize(11);
+    setFont(font);
+    resize(664, 447);
+
+    auto* client = new QWidget(this);
+    auto* layout = new QVBoxLayout(client);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+
+    pnl2 = new QFrame(client);
+    pnl2->setObjectName("pnl2");
+    pnl2->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    pnl2->setLineWidth(1);
+    auto* treeLayout = new QVBoxLayout(pnl2);
+    treeLayout->setContentsMargins(1, 1, 1, 1);
+
+    tv1 = new IniTreeView(pnl2);
+    tv1->setObjectName("tv1");
+    QFont treeFont;
+    treeFont.setFamilies({"Tahoma", treeFont.defaultFamily()});
+    treeFont.setPixelSize(13);
+    tv1->setFont(treeFont);
+    tv1->setHeaderHidden(true);
+    tv1->setUniformRowHeights(true);
+    tv1->setIndentation(19);
+    tv1->setRootIsDecorated(true);
+    tv1->setSelectionMode(QAbstractItemView::SingleSelection);
+    tv1->setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
+    tv1->setContextMenuPolicy(Qt::NoContextMenu);
+    tv1->setStyleSheet("QTreeView::item { height: 18px; }");
+    QPalette palette = tv1->palette();
+    for (auto group : {QPalette::Active, QPalette::Inactive}) {
+        palette.setColor(group, QPalette::Highlight, QColor(192, 192, 192));
+    }
+    tv1->setPalette(palette);
+    tv1->setModel(model_.get());
+    delegate_ = new NodeDelegate(*model_, tv1);
+    tv1->setItemDelegate(delegate_);
+    treeLayout->addWidget(tv1);
+    layout->addWidget(pnl2, 1);
+    connect(model_.get(), &DocumentModel::editAccepted, this, &TForm1::tv1Edited);
+
+    pnl1 = new QFrame(client);
+    pnl1->setObjectName("pnl1");
+    pnl1->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    pnl1->setLineWidth(1);
+    pnl1->setFixedHeight(62);
+    auto* bottom = new QVBoxLayout(pnl1);
+    bottom->setContentsMargins(1, 0, 1, 0);
+    bottom->setSpacing(0);
+
+    acttb1 = new QToolBar(pnl1);
+    acttb1->setObjectName("acttb1");
+    acttb1->setIconSize(QSize(32, 32));
+    acttb1->setFixedHeight(42);
+    acttb1->setMovable(false);
+    acttb1->setFloatable(false);
+    acttb1->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    acttb1->setStyleSheet(
+        "QToolBar { background: rgb(247, 246, 238); border: none; spacing: 0px; padding: 0px; }"
+        "QToolButton { border: 1px solid transparent; margin: 0px; padding: 2px; }"
+        "QToolButton:hover { background: rgb(247, 246, 238); border: 1px solid rgb(160, 160, 160); }"
+        "QToolButton:pressed { background: palette(button); border: 1px solid rgb(120, 120, 120); }");
+    bottom->addWidget(acttb1);
+
+    stat1 = new QStatusBar(pnl1);
+    stat1->setObjectName("stat1");
+    stat1->setFixedHeight(19);
+    stat1->setSizeGripEnabled(false);
+    statusText_ = new QLabel(stat1);
+    statusText_->setObjectName("statusText");
+    stat1->addWidget(statusText_, 1);
+    bottom->addWidget(stat1);
+    layout->addWidget(pnl1);
+    setCentralWidget(client);
+
+    mm1 = new QMenuBar(this);
+    mm1->setObjectName("mm1");
+    setMenuBar(mm1);
+
+    dlgOpen1 = new QFileDialog(this, "Open INI File");
+    dlgOpen1->setObjectName("dlgOpen1");
+    dlgOpen1->setOption(QFileDialog::DontUseNativeDialog);
+    dlgOpen1->setAcceptMode(QFileDialog::AcceptOpen);
+    dlgOpen1->setFileMode(QFileDialog::AnyFile);
+    dlgOpen1->setNameFilter("INI files (*.ini)");
+    dlgOpen1->setDefaultSuffix("ini");
+    dlgOpen1->setDirectory(QDir::currentPath());
+
+    dlgSave1 = new QFileDialog(this, "Save INI file");
+    dlgSave1->setObjectName("dlgSave1");
+    dlgSave1->setOption(QFileDialog::DontUseNativeDialog);
+    dlgSave1->setOption(QFileDialog::DontConfirmOverwrite);
+    dlgSave1->setAcceptMode(QFileDialog::AcceptSave);
+    dlgSave1->setFileMode(QFileDialog::AnyFile);
+    dlgSave1->setNameFilter("INI Files (*.ini)");
+    dlgSave1->setDefaultSuffix("ini");
+    dlgSave1->setDirectory(QDir::currentPath());
+}
+
+void TForm1::CreateCommands() {
+    std::vector<QAction*> toolbar(std::size(kCommands), nullptr);
+    for (const Command& command : kCommands) {
+        auto* action = new QAction(QIcon(QString(":/icons/%1.svg").arg(command.icon)), command.caption, this);
+        action->setObjectName(command.name);
+        action->setToolTip(command.hint);
+        action->setStatusTip(command.hint);
+        action->setIconVisibleInMenu(false);
+        const auto handler = command.handler;
+        connect(action, &QAction::triggered, this, [this, handler] { RunCommand([this, handler] { (this->*handler)(); }); });
+        toolbar[static_cast<std::size_t>(command.toolbarPosition - 1)] = action;
+    }
+    for (QAction* action : toolbar) acttb1->addAction(action);
+
+    for (const Menu& menu : kMenus) {
+        QMenu* m = mm1->addMenu(menu.caption);
+        m->setObjectName(menu.name);
+        for (const MenuItem& item : menu.items) {
+            if (item.action == nullptr) {
+                m->addSeparator()->setObjectName(item.separator);
+                continue;
+            }
+            // A menu item runs the same action as its toolbar button.
+            auto* action = findChild<QAction*>(item.action, Qt::FindDirectChildrenOnly);
+            m->addAction(action);
+            action->setProperty("menuItem", CommandNamed(item.action).menuItem);
+        }
+    }
+    setWindowIcon(QIcon(":/icons/keyloft.svg"));
+}
+
+void TForm1::FormCreate(const QStringList& arguments) {
+    if (arguments.size() == 1 && keyloft::IsExistingFile(arguments.front().toStdString())) {
+        try {
+            LoadIniFromCommand(arguments.front());
+        } catch (const std::exception& failure) {
+            // Shown before the window; start-up goes on with an empty tree.
+            ShowFailure(failure);
+            return;
+        }
+    }
+    doc_.ItemsChanged = false;
+    SetStatus("Ready");
+}
+
+void TForm1::LoadIniFromCommand(const QString& path) { LoadIniFile(path); }
+
+void TForm1::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // The outer width, frame included, never goes below 670 pixels.
+    const int frame = frameGeometry().width() - geometry().width();
+    setMinimumWidth(std::max(0, 670 - frame));
+}
+
+QString TForm1::statusText() const { return statusText_->text(); }
+
+void TForm1::SetStatus(const QString& text) { statusText_->setText(text); }
+
+Node* TForm1::selectedNode() const { return model_->nodeOf(tv1->selectedIndex()); }
+
+void TForm1::selectNode(Node* node) { tv1->selectIndex(model_->indexOf(node)); }
+
+void TForm1::makeVisible(Node* node) {
+    const QModelIndex index = model_->indexOf(node);
+    std::vector<QModelIndex> ancestors;
+    for (QModelIndex up = index.parent(); up.isValid(); up = up.parent()) {
+        if (!tv1->isExpanded(up)) ancestors.insert(ancestors.begin(), up);
+    }
+    for (const QModelIndex& up : ancestors) tv1->expand(up);
+    tv1->scrollTo(index);
+}
+
+bool TForm1::IsIniLoade() {
+    if (doc_.Count() > 0) return true;
+    ShowInformation(this, "No INI file is loaded");
+    return false;
+}
+
+int TForm1::ChildCountOfSelection() {
+    if (const Node* node = selectedNode()) return node->childCount();
+    int topLevel = 0;
+    for (std::size_t i = 0; i < doc_.Count(); ++i) {
+        if (doc_.NodeAt(i)->level() == 0) ++topLevel;
+    }
+    return topLevel;
+}
+
+void TForm1::LoadIniFile(const QString& path) {
+    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    const auto restore = qScopeGuard([] { QGuiApplication::restoreOverrideCursor(); });
+    const keyloft::LoadResult result = keyloft::LoadIniFile(doc_, path.toStdString());
+    // Root selected and expanded, every section collapsed.
+    const QModelIndex root = model_->indexOf(result.root);
+    tv1->expand(root);
+    tv1->selectIndex(root);
+    SetStatus(QString::fromStdString(keyloft::LoadReport(result)));
+}
+
+void TForm1::RunCommand(const std::function<void()>& command) {
+    try {
+        command();
+    } catch (const std::exception& failure) {
+        ShowFailure(failure);
+    }
+}
+
+void TForm1::ShowFailure(const std::exception& failure) {
+    QGuiApplication::restoreOverrideCursor();
+    QString message;
+    if (dynamic_cast<const std::bad_alloc*>(&failure) != nullptr) {
+        message = "Not enough memory";
+    } else {
+        message = QString::fromStdString(failure.what());
+    }
+    ShowError(this, QString::fromStdString(keyloft::FailureReportText(message.toStdString())));
+}
+
+void TForm1::tv1Edited(Node* node, const QString& text) {
+    QString bad;
+    const auto bytes = model_->encode(text, &bad);
+    if (!bytes) {
+        ShowWarning(this, QString("The character \"%1\" cannot be stored in this file's encoding (Windows-1252); the line keeps its text.").arg(bad));
+        return;
+    }
+    doc_.SetText(node, *bytes);
+    doc_.ItemsChanged = true;
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    bool canClose = false;
+    RunCommand([&] { canClose = FormCloseQuery(); });
+    if (canClose) {
+        event->accept();
+    } else {
+        event->ignore();
+    }
+}
+
+bool TForm1::FormCloseQuery() {
+    if (!doc_.ItemsChanged) return true;
+    switch (Confirm(this, "Items where changed, save before exit ?")) {
+        case Answer::Yes: return SaveIni();  // a cancelled save keeps the window open
+        case Answer::No: return true;
+        case Answer::Cancel: return false;
+    }
+    return false;
+}

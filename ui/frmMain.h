@@ -1,0 +1,113 @@
+// The main window: the document's tree view, the commands, menu, toolbar and
+// status line.
+#pragma once
+
+#include <QMainWindow>
+#include <QStringList>
+#include <functional>
+#include <memory>
+
+#include "Document.h"
+
+class QAction;
+class QFileDialog;
+class QFrame;
+class QLabel;
+class QMenuBar;
+class QStatusBar;
+class QToolBar;
+class TAboutBox;
+
+namespace keyloft::ui {
+class DocumentModel;
+class DocumentPrinter;
+class IniTreeView;
+class NodeDelegate;
+}  // namespace keyloft::ui
+
+// Owns the one document for the whole run. Every command is a method named
+// after its action; the actions call them through RunCommand, the one place
+// where failures of files and the printer become the error dialog.
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+public:
+    // `arguments` is the command line without the program's own name; exactly
+    // one argument naming an existing file (not a folder) is loaded.
+    explicit TForm1(const QStringList& arguments = {}, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    keyloft::Document& document() { return doc_; }
+    keyloft::ui::IniTreeView* treeView() const { return tv1; }
+    keyloft::ui::DocumentModel* model() const { return model_.get(); }
+    QString statusText() const;
+    keyloft::Node* selectedNode() const;
+    // Gives the node the selection and makes it visible.
+    void selectNode(keyloft::Node* node);
+    void makeVisible(keyloft::Node* node);
+
+    // Shared methods of the commands.
+    bool IsIniLoade();
+    int ChildCountOfSelection();
+    // Replaces the document by the file's reading; throws keyloft::FileError
+    // before anything changed when the file cannot be read.
+    void LoadIniFile(const QString& path);
+    // Examines the nodes from the view's selected node to the end in tree
+    // order; makes each match visible when asked; reports the count in the
+    // status line; returns the last match.
+    keyloft::Node* GetNodeByText(keyloft::ui::IniTreeView* tv, const QString& text, bool makeVisible);
+
+    // Runs a command, showing any failure of files or the printer.
+    void RunCommand(const std::function<void()>& command);
+
+public slots:
+    void actOpenExecute();
+    void actNewSectionExecute();
+    void actNewValueExecute();
+    void actremoveExecute();
+    void actExpandAllExecute();
+    void actCollapseAllExecute();
+    void actfindExecute();
+    void actINIExecute();
+    void actSaveINIExecute();
+    void actClearAllExecute();
+    void actPrintExecute();
+    void actAboutExecute();
+    void actExitExecute();
+    void actRemarkExecute();
+    void actRemoveCommentExecute();
+    void actEditLineExecute();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void CreateComponents();
+    void CreateCommands();
+    void FormCreate(const QStringList& arguments);
+    void LoadIniFromCommand(const QString& path);
+    bool FormCloseQuery();
+    void tv1Edited(keyloft::Node* node, const QString& text);
+    // Save INI as: returns true when a file was written, false when there was
+    // no document or the dialog was cancelled; throws on a file failure.
+    bool SaveIni();
+    void SetStatus(const QString& text);
+    void ShowFailure(const std::exception& failure);
+
+    keyloft::Document doc_;
+    std::unique_ptr<keyloft::ui::DocumentModel> model_;
+
+    QMenuBar* mm1 = nullptr;
+    QFrame* pnl1 = nullptr;
+    QFrame* pnl2 = nullptr;
+    keyloft::ui::IniTreeView* tv1 = nullptr;
+    keyloft::ui::NodeDelegate* delegate_ = nullptr;
+    QToolBar* acttb1 = nullptr;
+    QStatusBar* stat1 = nullptr;
+    QLabel* statusText_ = nullptr;
+    QFileDialog* dlgOpen1 = nullptr;
+    QFileDialog* dlgSave1 = nullptr;
+    TAboutBox* AboutBox = nullptr;
+    std::unique_ptr<keyloft::ui::DocumentPrinter> printer_;
+    bool closing_ = false;
+};
