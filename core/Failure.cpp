@@ -19,23 +19,25 @@ std::string FileErrorMessage(int code) {
     }
 }
 
-int FileErrorCodeFromErrno(int err, bool missingIsFile) {
+FileError FileErrorFromErrno(int err, bool missingIsFile) {
+    int code;
     switch (err) {
-        case ENOENT: return missingIsFile ? 2 : 3;
+        case ENOENT: code = missingIsFile ? 2 : 3; break;
         case ENOTDIR:
         case ENAMETOOLONG:
-        case ELOOP: return 3;
+        case ELOOP: code = 3; break;
         case EMFILE:
-        case ENFILE: return 4;
+        case ENFILE: code = 4; break;
         case EACCES:
         case EPERM:
         case EISDIR:
-        case EROFS: return 5;
+        case EROFS: code = 5; break;
         case ENOSPC:
         case EDQUOT:
-        case EFBIG: return 101;
-        default: return err;
+        case EFBIG: code = 101; break;
+        default: return FileError(err, "I/O error " + std::to_string(err));
     }
+    return FileError(code, FileErrorMessage(code));
 }
 
 namespace {
@@ -53,8 +55,7 @@ bool FolderOfPathExists(const std::string& path) {
 }  // namespace
 
 void ThrowFileError(int err, const std::string& path) {
-    const int code = FileErrorCodeFromErrno(err, err == ENOENT && FolderOfPathExists(path));
-    throw FileError(code, FileErrorMessage(code));
+    throw FileErrorFromErrno(err, err == ENOENT && FolderOfPathExists(path));
 }
 
 std::string FailureReportText(std::string_view message) {

@@ -30,9 +30,11 @@ private:
 // The message of the I/O table for an editor error code.
 std::string FileErrorMessage(int code);
 
-// Maps an errno value to the editor's code. `missingIsFile` tells ENOENT on
-// the file itself (2) from ENOENT on a missing folder of its path (3).
-int FileErrorCodeFromErrno(int err, bool missingIsFile);
+// The FileError for an errno value. `missingIsFile` tells ENOENT on the file
+// itself (2) from ENOENT on a missing folder of its path (3). An errno the
+// table does not name keeps its own number: EIO is "I/O error 5", never the
+// table's code 5.
+FileError FileErrorFromErrno(int err, bool missingIsFile);
 
 // Throws the FileError for errno `err` met while working on `path`.
 // ENOENT is told apart by looking whether the path's folder exists.

@@ -3,6 +3,7 @@
 
 #include <QCloseEvent>
 #include <QInputDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
@@ -82,6 +83,7 @@ QString InputQuery(QWidget* parent, const QString& caption, const QString& promp
     dialog.setOkButtonText("OK");
     dialog.setCancelButtonText("Cancel");
     if (auto* edit = dialog.findChild<QLineEdit*>()) edit->setMaxLength(255);
+    if (auto* label = dialog.findChild<QLabel*>()) label->setWordWrap(true);
     if (dialog.exec() != QDialog::Accepted) return QString();
     return dialog.textValue();
 }
