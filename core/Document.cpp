@@ -89,6 +89,7 @@ void Document::Clear() {
     bom_ = false;
     utf8_ = true;
     nulCutsLastLine_ = false;
+    head_ = {};
     tail_ = {};
     ForgetPosition();
     for (TreeObserver* o : observers_) o->TreeReset();
@@ -190,6 +191,7 @@ Node* Document::Rebuild(std::string_view rootText, std::unique_ptr<char[]> bytes
     }
     eol_ = reading.FirstLineBreak.empty() ? std::string("\r\n") : std::string(reading.FirstLineBreak);
     bom_ = reading.ByteOrderMark;
+    head_ = reading.Head;
     tail_ = reading.Tail;
     nulCutsLastLine_ = reading.NulCutsLastLine;
     utf8_ = IsValidUtf8({bytes_.get(), size});

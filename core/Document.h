@@ -68,6 +68,8 @@ public:
     const std::string& LineEnding() const { return eol_; }
     // Whether the loaded file began with a UTF-8 byte-order mark.
     bool HasByteOrderMark() const { return bom_; }
+    // Raw bytes of a file without sections, written before every node.
+    std::string_view Head() const { return head_; }
     // Raw bytes after the last node's line that the reading dropped.
     std::string_view Tail() const { return tail_; }
     // Whether the Tail begins with a NUL that ended the last line's text.
@@ -109,6 +111,7 @@ private:
     bool bom_ = false;
     bool utf8_ = true;
     bool nulCutsLastLine_ = false;
+    std::string_view head_;
     std::string_view tail_;
 
     std::vector<TreeObserver*> observers_;

@@ -60,11 +60,6 @@ std::string FolderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-std::string NameOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 // The file a symbolic link finally names, also when that file does not exist
 // yet; `path` itself when it is no link.
 std::string FollowLinks(const std::string& path) {
@@ -156,7 +151,9 @@ bool ReplaceFileWithBackup(const std::string& path, std::string_view content) {
     if (exists && S_ISDIR(old.st_mode)) ThrowFileError(EISDIR, path);
 
     // 1. The whole new content into a temporary file beside the target.
-    std::string temp = folder + "/." + NameOf(target) + ".XXXXXX";
+    // A short name of its own, so that it fits beside a target of the
+    // longest name the file system allows.
+    std::string temp = folder + "/.keyloft-XXXXXX";
     Fd fd(::mkstemp(temp.data()));
     if (fd.get() < 0) ThrowFileError(errno, target);
     try {

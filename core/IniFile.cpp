@@ -29,28 +29,43 @@ std::string LoadReport(const LoadResult& result) {
            std::to_string(result.sectionCount) + " sections";
 }
 
+namespace {
+
+// Appends raw bytes kept from the file. A lone CR written as a line break
+// must not meet an LF that starts them: the two would read as one break.
+void AppendRaw(std::string& out, std::string_view raw) {
+    if (!raw.empty() && raw.front() == '\n' && !out.empty() && out.back() == '\r') out.push_back('\n');
+    out.append(raw);
+}
+
+}  // namespace
+
 std::string SerializeDocument(const Document& doc) {
     const std::string& eol = doc.LineEnding();
     std::string out;
-    std::size_t size = (doc.HasByteOrderMark() ? 3 : 0) + doc.Tail().size();
+    std::size_t size = 3 + doc.Head().size() + eol.size() + doc.Tail().size();
     for (const Node* node = doc.First(); node != nullptr; node = Document::Next(node)) {
-        size += node->leading().size() + node->text().size() + eol.size();
+        size += node->leading().size() + node->text().size() + eol.size() + 1;
     }
     out.reserve(size);
     if (doc.HasByteOrderMark()) out.append("\xEF\xBB\xBF");
+    out.append(doc.Head());
     const Node* first = doc.First();
+    const bool hasLines = first != nullptr && first->hasChildren();
+    // Lines added to a file without sections start on a line of their own.
+    if (hasLines && !doc.Head().empty() && doc.Head().back() != '\n' && doc.Head().back() != '\r') {
+        out.append(eol);
+    }
     for (const Node* node = first; node != nullptr; node = Document::Next(node)) {
         if (node == first) continue;  // the root names the file; it is no line
-        out.append(node->leading());
+        AppendRaw(out, node->leading());
         out.append(node->text());
         out.append(eol);
     }
     // A NUL cut the last line short in the file: it follows that line's text
     // directly, and a line break there would change the line on reading.
-    if (doc.NulCutsLastLine() && first != nullptr && first->hasChildren()) {
-        out.resize(out.size() - eol.size());
-    }
-    out.append(doc.Tail());
+    if (doc.NulCutsLastLine() && hasLines) out.resize(out.size() - eol.size());
+    AppendRaw(out, doc.Tail());
     return out;
 }
 

@@ -158,6 +158,10 @@ IniReading ReadIni(std::string_view text, TextArena& arena) {
         dropStart = pos;
         reading.NulCutsLastLine = next == lineEnd && readable.size() < text.size();
     }
+    if (reading.Sections.empty()) {
+        reading.Head = readable;
+        dropStart = readable.size();
+    }
     reading.Tail = std::string_view(base + dropStart, text.size() - dropStart);
     return reading;
 }

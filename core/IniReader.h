@@ -34,6 +34,9 @@ struct IniSection {
 // sections.
 struct IniReading {
     std::vector<IniSection> Sections;
+    // A file without any section header keeps all its (dropped) text here, up
+    // to a NUL: it stays in front of sections added later.
+    std::string_view Head;
     // Raw bytes after the last kept line: trailing blank lines and comments,
     // and everything from a NUL byte on.
     std::string_view Tail;

@@ -1,0 +1,574 @@
+// The document tree: tree order, node at index with its remembered position,
+// deletes with their attached dropped lines, and the observer notifications.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "Document.h"
+#include "IniFile.h"
+#include "Node.h"
+#include "Rules.h"
+#include "TestHelpers.h"
+#include "TextArena.h"
+#include "TreeObserver.h"
+
+namespace keyloft {
+namespace {
+
+using test::BuildTree;
+using test::DumpOf;
+using test::LoadText;
+using test::NodesInOrder;
+using test::SectionShape;
+
+std::vector<std::string> Texts(const std::vector<Node*>& nodes) {
+    std::vector<std::string> out;
+    for (const Node* n : nodes) out.emplace_back(n->text());
+    return out;
+}
+
+// root, A (a1, a2), B: the tree of the Part's edge cases.
+class SmallTree : public ::testing::Test {
+protected:
+    void SetUp() override { BuildTree(doc, "t.ini", {{"A", {"a1", "a2"}}, {"B", {}}}); }
+    Node* At(std::size_t i) const { return doc.NodeAt(i); }
+    Document doc;
+};
+
+TEST(DocumentEmpty, HasNoNodes) {
+    Document doc;
+    EXPECT_EQ(doc.Count(), 0u);
+    EXPECT_EQ(doc.First(), nullptr);
+    EXPECT_EQ(doc.TopLevelCount(), 0);
+    EXPECT_FALSE(doc.ItemsChanged);
+    EXPECT_EQ(doc.LineEnding(), "\r\n");
+    EXPECT_FALSE(doc.HasByteOrderMark());
+    EXPECT_TRUE(doc.Tail().empty());
+    EXPECT_TRUE(doc.IsUtf8());
+}
+
+TEST_F(SmallTree, TreeOrderAndLevels) {
+    EXPECT_EQ(doc.Count(), 5u);
+    EXPECT_EQ(Texts(NodesInOrder(doc)), (std::vector<std::string>{"t.ini", "A", "a1", "a2", "B"}));
+    EXPECT_EQ(At(0)->text(), "t.ini");
+    EXPECT_EQ(At(3)->text(), "a2");
+    EXPECT_EQ(At(4)->text(), "B");
+    EXPECT_EQ(Document::Next(At(3)), At(4));
+    EXPECT_EQ(Document::Next(At(4)), nullptr);
+    EXPECT_EQ(Document::Prev(At(0)), nullptr);
+    const int levels[] = {0, 1, 2, 2, 1};
+    for (std::size_t i = 0; i < 5; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(Document::Level(At(i)), levels[i]);
+    }
+    EXPECT_EQ(Document::ChildCount(At(1)), 2);
+    EXPECT_EQ(Document::ChildCount(At(4)), 0);
+    EXPECT_TRUE(Document::HasChildren(At(0)));
+    EXPECT_FALSE(Document::HasChildren(At(4)));
+    EXPECT_EQ(At(2)->parent(), At(1));
+    EXPECT_EQ(At(0)->parent(), nullptr);
+    EXPECT_EQ(At(3)->row(), 1);
+    EXPECT_EQ(At(4)->row(), 1);
+}
+
+TEST_F(SmallTree, PrevIsTheInverseOfNext) {
+    auto nodes = NodesInOrder(doc);
+    for (std::size_t i = 1; i < nodes.size(); ++i) {
+        SCOPED_TRACE(nodes[i]->text());
+        EXPECT_EQ(Document::Prev(nodes[i]), nodes[i - 1]);
+    }
+}
+
+TEST_F(SmallTree, NodeAtOutOfRangeIsInvalidIndex) {
+    for (std::size_t bad : {std::size_t{5}, std::size_t{6}, static_cast<std::size_t>(-1)}) {
+        SCOPED_TRACE(bad);
+        try {
+            doc.NodeAt(bad);
+            ADD_FAILURE() << "no failure";
+        } catch (const Failure& e) {
+            EXPECT_STREQ(e.what(), "Invalid index");
+        }
+    }
+    // The last valid index still answers after a failed one.
+    EXPECT_EQ(At(4)->text(), "B");
+    Document empty;
+    EXPECT_THROW(empty.NodeAt(0), Failure);
+}
+
+TEST_F(SmallTree, DeletingASectionRemovesItsKeys) {
+    doc.Delete(At(1));
+    EXPECT_EQ(doc.Count(), 2u);
+    EXPECT_EQ(Texts(NodesInOrder(doc)), (std::vector<std::string>{"t.ini", "B"}));
+    EXPECT_EQ(At(1)->row(), 0);
+    EXPECT_FALSE(doc.ItemsChanged);
+}
+
+TEST_F(SmallTree, DeletingTheLastKeyLeavesNoChildren) {
+    Node* a = At(1);
+    doc.Delete(At(2));
+    EXPECT_TRUE(Document::HasChildren(a));
+    EXPECT_EQ(a->child(0)->row(), 0);
+    doc.Delete(a->child(0));
+    EXPECT_FALSE(Document::HasChildren(a));
+    EXPECT_EQ(doc.Count(), 3u);
+    EXPECT_EQ(Document::Next(a), At(2));
+}
+
+TEST_F(SmallTree, DeletingTheRootEmptiesTheTree) {
+    doc.Delete(At(0));
+    EXPECT_EQ(doc.Count(), 0u);
+    EXPECT_EQ(doc.First(), nullptr);
+    EXPECT_THROW(doc.NodeAt(0), Failure);
+}
+
+TEST_F(SmallTree, ClearAndAddAgain) {
+    doc.Clear();
+    EXPECT_EQ(doc.Count(), 0u);
+    EXPECT_EQ(doc.First(), nullptr);
+    Node* root = doc.AddRoot("n.ini");
+    doc.AddChild(root, "[x]");
+    EXPECT_EQ(doc.Count(), 2u);
+    EXPECT_EQ(At(1)->text(), "[x]");
+}
+
+TEST_F(SmallTree, SetTextKeepsPlaceAndAcceptsItsOwnText) {
+    Node* a1 = At(2);
+    doc.SetText(a1, "changed");
+    EXPECT_EQ(At(2)->text(), "changed");
+    // A view into the node's own text as the new text.
+    doc.SetText(a1, a1->text().substr(2));
+    EXPECT_EQ(a1->text(), "anged");
+    doc.SetText(a1, "");
+    EXPECT_EQ(a1->text(), "");
+    EXPECT_FALSE(doc.ItemsChanged);
+}
+
+// Node at index against the list found by Next, walked in every way the
+// commands and the view walk it.
+TEST(NodeAt, AnyOrderOfIndicesGivesTheNodeAtThatPosition) {
+    Document doc;
+    std::vector<SectionShape> sections;
+    for (int s = 0; s < 7; ++s) {
+        SectionShape shape{"[s" + std::to_string(s) + "]", {}};
+        for (int k = 0; k < s % 4; ++k) shape.keys.push_back("k" + std::to_string(k));
+        sections.push_back(shape);
+    }
+    BuildTree(doc, "r.ini", sections);
+    const auto nodes = NodesInOrder(doc);
+    ASSERT_EQ(nodes.size(), doc.Count());
+
+    for (std::size_t i = 0; i < nodes.size(); ++i) EXPECT_EQ(doc.NodeAt(i), nodes[i]) << i;
+    for (std::size_t i = nodes.size(); i-- > 0;) EXPECT_EQ(doc.NodeAt(i), nodes[i]) << i;
+    const std::size_t jumps[] = {5, 2, 3, 3, 4, 0, 1, 0, 13, 12, 14, 7, 7, 6, 1};
+    for (std::size_t i : jumps) EXPECT_EQ(doc.NodeAt(i), nodes[i]) << i;
+    std::mt19937 random(12345);
+    for (int n = 0; n < 500; ++n) {
+        std::size_t i = random() % nodes.size();
+        ASSERT_EQ(doc.NodeAt(i), nodes[i]) << "step " << n << " index " << i;
+    }
+}
+
+TEST(NodeAt, EveryAdditionForgetsTheRememberedPosition) {
+    Document doc;
+    BuildTree(doc, "r.ini", {{"A", {"a1"}}, {"B", {"b1"}}});
+    EXPECT_EQ(doc.NodeAt(3)->text(), "B");
+    doc.AddChild(doc.NodeAt(1), "a2");
+    EXPECT_EQ(doc.NodeAt(3)->text(), "a2");
+    EXPECT_EQ(doc.NodeAt(4)->text(), "B");
+    EXPECT_EQ(doc.NodeAt(5)->text(), "b1");
+    EXPECT_EQ(doc.NodeAt(2)->text(), "a1");
+    doc.AddChild(doc.NodeAt(1), "a3");
+    EXPECT_EQ(doc.NodeAt(3)->text(), "a2");
+    EXPECT_EQ(doc.NodeAt(1)->text(), "A");
+    EXPECT_EQ(doc.NodeAt(4)->text(), "a3");
+}
+
+TEST(NodeAt, EveryDeletionForgetsTheRememberedPosition) {
+    Document doc;
+    BuildTree(doc, "r.ini", {{"A", {"a1", "a2"}}, {"B", {"b1"}}, {"C", {}}});
+    // The remembered node itself is deleted, and its storage reused.
+    EXPECT_EQ(doc.NodeAt(3)->text(), "a2");
+    doc.Delete(doc.NodeAt(3));
+    doc.AddChild(doc.NodeAt(5), "c1");
+    EXPECT_EQ(doc.NodeAt(3)->text(), "B");
+    EXPECT_EQ(doc.NodeAt(4)->text(), "b1");
+    EXPECT_EQ(doc.NodeAt(2)->text(), "a1");
+    // A node before the remembered one goes.
+    Node* a = doc.NodeAt(1);
+    EXPECT_EQ(doc.NodeAt(4)->text(), "b1");
+    doc.Delete(a);
+    EXPECT_EQ(doc.Count(), 5u);
+    EXPECT_EQ(doc.NodeAt(4)->text(), "c1");
+    EXPECT_EQ(doc.NodeAt(3)->text(), "C");
+    EXPECT_THROW(doc.NodeAt(5), Failure);
+}
+
+TEST(NodeAt, ClearAndLoadForgetTheRememberedPosition) {
+    Document doc;
+    BuildTree(doc, "r.ini", {{"A", {"a1", "a2"}}});
+    EXPECT_EQ(doc.NodeAt(2)->text(), "a1");
+    doc.Clear();
+    EXPECT_THROW(doc.NodeAt(2), Failure);
+    BuildTree(doc, "s.ini", {{"X", {"x1", "x2"}}});
+    EXPECT_EQ(doc.NodeAt(2)->text(), "x1");
+    EXPECT_EQ(doc.NodeAt(3)->text(), "x2");
+    LoadText(doc, "[P]\np1\n[Q]\n");
+    EXPECT_EQ(doc.NodeAt(3)->text(), "[Q]");
+    EXPECT_EQ(doc.NodeAt(2)->text(), "p1");
+}
+
+TEST(NodeAt, WalksCostOneStepPerNode) {
+    Document doc;
+    std::vector<SectionShape> sections(200);
+    for (std::size_t s = 0; s < sections.size(); ++s) {
+        sections[s].header = "[s]";
+        sections[s].keys.assign(1000, "k=v");
+    }
+    BuildTree(doc, "big.ini", sections);
+    ASSERT_EQ(doc.Count(), 1u + 200u + 200000u);
+    auto start = std::chrono::steady_clock::now();
+    std::size_t keys = 0;
+    for (std::size_t i = 0; i < doc.Count(); ++i) keys += doc.NodeAt(i)->level() == 2;
+    for (std::size_t i = doc.Count(); i-- > 0;) keys += doc.NodeAt(i)->level() == 2;
+    auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(keys, 400000u);
+    // A walk that starts again at the first node each time would take hours.
+    EXPECT_LT(seconds, 20.0);
+}
+
+// --- what a loaded document keeps besides the tree ---------------------------
+
+TEST(DocumentFile, LoadedTextKeepsLineEndingMarkAndTail) {
+    Document doc;
+    LoadText(doc, "\xef\xbb\xbf[a]\nx=1\n\n; end\n");
+    EXPECT_EQ(doc.LineEnding(), "\n");
+    EXPECT_TRUE(doc.HasByteOrderMark());
+    EXPECT_EQ(std::string(doc.Tail()), "\n; end\n");
+    EXPECT_EQ(DumpOf(doc), "t.ini\n  [a]\n    x=1\n");
+}
+
+TEST(DocumentFile, LineEndingOfTheFirstBreak) {
+    struct Case {
+        std::string text;
+        std::string eol;
+    };
+    const Case cases[] = {
+        {"[a]\r\nx=1\n", "\r\n"}, {"[a]\nx=1\r\n", "\n"}, {"[a]\rx=1\r\n", "\r"},
+        {"[a]", "\r\n"},          {"", "\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::PrintToString(c.text));
+        Document doc;
+        LoadText(doc, c.text);
+        EXPECT_EQ(doc.LineEnding(), c.eol);
+    }
+}
+
+TEST(DocumentFile, IsUtf8FollowsTheLoadedBytes) {
+    Document doc;
+    LoadText(doc, "[a]\nname=J\xc3\xbcrgen\n");
+    EXPECT_TRUE(doc.IsUtf8());
+    LoadText(doc, "[a]\nname=J\xfcrgen\n");
+    EXPECT_FALSE(doc.IsUtf8());
+    doc.Clear();
+    EXPECT_TRUE(doc.IsUtf8());
+}
+
+TEST(DocumentFile, ClearForgetsTheLoadedFile) {
+    Document doc;
+    LoadText(doc, "\xef\xbb\xbf; top\n[a]\nx=1\n; end\n");
+    doc.Clear();
+    EXPECT_EQ(doc.LineEnding(), "\r\n");
+    EXPECT_FALSE(doc.HasByteOrderMark());
+    EXPECT_TRUE(doc.Tail().empty());
+    BuildTree(doc, "n.ini", {{"[b]", {"y=2"}}});
+    EXPECT_EQ(SerializeDocument(doc), "[b]\r\ny=2\r\n");
+}
+
+TEST(DocumentFile, RebuildReplacesTheWholeTree) {
+    Document doc;
+    BuildTree(doc, "old.ini", {{"[old]", {"o=1"}}});
+    doc.ItemsChanged = true;
+    Node* root = LoadText(doc, "[a]\nx=1\n[b]\n", "new.ini");
+    EXPECT_EQ(root, doc.First());
+    EXPECT_EQ(doc.TopLevelCount(), 1);
+    EXPECT_EQ(DumpOf(doc), "new.ini\n  [a]\n    x=1\n  [b]\n");
+    EXPECT_TRUE(doc.ItemsChanged);
+}
+
+// --- deletes take their attached dropped lines with them --------------------
+
+struct DeleteCase {
+    const char* what;
+    std::string text;
+    std::size_t index;  // node to delete
+    std::string saved;
+};
+
+void PrintTo(const DeleteCase& c, std::ostream* os) { *os << c.what; }
+
+class DeleteWithDroppedLines : public ::testing::TestWithParam<DeleteCase> {};
+
+TEST_P(DeleteWithDroppedLines, SavedBytes) {
+    const DeleteCase& c = GetParam();
+    Document doc;
+    LoadText(doc, c.text);
+    doc.Delete(doc.NodeAt(c.index));
+    EXPECT_EQ(SerializeDocument(doc), c.saved);
+}
+
+const DeleteCase kDeletes[] = {
+    {"a key takes the comment above it", "[a]\nx=1\n; c1\ny=2\n; c2\nz=3\n", 3,
+     "[a]\nx=1\n; c2\nz=3\n"},
+    {"the first section takes what came before the first header",
+     "; top\nv=0\n[a]\nx=1\n\n; c\n[b]\ny=2\n", 1, "\n; c\n[b]\ny=2\n"},
+    {"a section takes its keys' dropped lines", "[a]\n\nx=1\n; k\ny=2\n[b]\n\nz=3\n", 1,
+     "[b]\n\nz=3\n"},
+    {"the last section leaves the tail", "[a]\nx=1\n\n[b]\n; k\ny=2\n\n; end\n", 3,
+     "[a]\nx=1\n\n; end\n"},
+    {"a key keeps the next key's comment", "[a]\r\nx=1\r\n; c\r\ny=2\r\n", 2,
+     "[a]\r\n; c\r\ny=2\r\n"},
+};
+INSTANTIATE_TEST_SUITE_P(Document, DeleteWithDroppedLines, ::testing::ValuesIn(kDeletes),
+                         test::NameFromWhat<DeleteCase>);
+
+TEST(DocumentFile, SetTextKeepsTheDroppedLinesInFront) {
+    Document doc;
+    LoadText(doc, "[a]\n\n; about x\nx=1\n");
+    doc.SetText(doc.NodeAt(2), ";x=1");
+    EXPECT_EQ(SerializeDocument(doc), "[a]\n\n; about x\n;x=1\n");
+}
+
+TEST(DocumentFile, AddedNodesUseTheLoadedLineEnding) {
+    Document doc;
+    LoadText(doc, "[a]\rx=1\r");
+    Node* b = doc.AddChild(doc.First(), "[b]");
+    doc.AddChild(b, "y=2");
+    doc.AddChild(doc.NodeAt(1), "w=0");
+    EXPECT_EQ(SerializeDocument(doc), "[a]\rx=1\rw=0\r[b]\ry=2\r");
+}
+
+// A file without any header keeps all its text as dropped bytes. Once the
+// user adds a section, that text still stood before the first header: saved
+// behind the new header it would read back as the section's keys.
+TEST(DocumentFile, TextBeforeAnyHeaderStaysBeforeTheFirstOne) {
+    using namespace std::string_literals;
+    struct Case {
+        const char* what;
+        std::string text;
+        std::string kept;  // bytes the saved file must still hold
+    };
+    const Case cases[] = {
+        {"keys without a section", "a=1\nb=2\n", "a=1\nb=2\n"},
+        {"a header with a comment after it", "; c\n[Main] ; old\nx=1", "[Main] ; old\nx=1"},
+        {"text then a NUL", "a=1\0junk"s, "\0junk"s},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Document doc;
+        LoadText(doc, c.text);
+        ASSERT_EQ(doc.Count(), 1u);
+        Node* section = doc.AddChild(doc.First(), "[new]");
+        doc.AddChild(section, "k=v");
+        const std::string saved = SerializeDocument(doc);
+        EXPECT_NE(saved.find(c.kept), std::string::npos) << ::testing::PrintToString(saved);
+        Document again;
+        LoadText(again, saved);
+        EXPECT_EQ(DumpOf(again), "t.ini\n  [new]\n    k=v\n") << ::testing::PrintToString(saved);
+    }
+}
+
+// --- observer notifications -----------------------------------------------
+
+// Records every notification with the tree's state at that moment, so that
+// the order and the rows a view relies on can be checked.
+class Recorder : public TreeObserver {
+public:
+    explicit Recorder(const Document& doc) : doc_(doc) {}
+
+    void NodesAboutToBeAdded(Node* parent, int first, int last) override {
+        Log("about-add " + Name(parent) + " " + Rows(first, last) + " had " + Children(parent));
+    }
+    void NodesAdded(Node* parent, int first, int last) override {
+        std::string texts;
+        for (int r = first; r <= last; ++r) texts += " " + Name(Child(parent, r));
+        Log("added " + Name(parent) + " " + Rows(first, last) + texts);
+    }
+    void NodeAboutToBeRemoved(Node* node) override {
+        Node* parent = node->parent();
+        bool inPlace = Child(parent, node->row()) == node;
+        Log("about-remove " + Name(node) + " row " + std::to_string(node->row()) +
+            (inPlace ? "" : " NOT IN PLACE"));
+    }
+    void NodeRemoved(Node* parent, int row) override {
+        Log("removed " + Name(parent) + " row " + std::to_string(row) + " left " +
+            Children(parent));
+    }
+    void TreeAboutToBeReset() override { Log("about-reset"); }
+    void TreeReset() override { Log("reset count " + std::to_string(doc_.Count())); }
+    void TextsChanged(Node* parent, int first, int last) override {
+        std::string texts;
+        for (int r = first; r <= last; ++r) texts += " " + Name(Child(parent, r));
+        Log("texts " + Name(parent) + " " + Rows(first, last) + texts);
+    }
+
+    std::vector<std::string> log;
+
+private:
+    void Log(std::string entry) { log.push_back(std::move(entry)); }
+    Node* Child(Node* parent, int row) const {
+        if (parent == nullptr) return row < doc_.TopLevelCount() ? doc_.TopLevel(row) : nullptr;
+        return row < parent->childCount() ? parent->child(row) : nullptr;
+    }
+    std::string Children(Node* parent) const {
+        return std::to_string(parent == nullptr ? doc_.TopLevelCount() : parent->childCount());
+    }
+    static std::string Name(const Node* node) {
+        return node == nullptr ? "<top>" : "'" + std::string(node->text()) + "'";
+    }
+    static std::string Rows(int first, int last) {
+        return std::to_string(first) + ".." + std::to_string(last);
+    }
+    const Document& doc_;
+};
+
+using Log = std::vector<std::string>;
+
+TEST(Observer, AdditionsAreAnnouncedWithTheirRows) {
+    Document doc;
+    Recorder rec(doc);
+    doc.AddObserver(&rec);
+    Node* root = doc.AddRoot("r.ini");
+    Node* a = doc.AddChild(root, "A");
+    doc.AddChild(a, "a1");
+    doc.AddChild(a, "a2");
+    doc.AddChild(root, "B");
+    EXPECT_EQ(rec.log, (Log{
+                           "about-add <top> 0..0 had 0",
+                           "added <top> 0..0 'r.ini'",
+                           "about-add 'r.ini' 0..0 had 0",
+                           "added 'r.ini' 0..0 'A'",
+                           "about-add 'A' 0..0 had 0",
+                           "added 'A' 0..0 'a1'",
+                           "about-add 'A' 1..1 had 1",
+                           "added 'A' 1..1 'a2'",
+                           "about-add 'r.ini' 1..1 had 1",
+                           "added 'r.ini' 1..1 'B'",
+                       }));
+}
+
+TEST(Observer, DeleteAnnouncesTheNodeWhileItIsStillInPlace) {
+    Document doc;
+    BuildTree(doc, "r.ini", {{"A", {"a1", "a2"}}, {"B", {"b1"}}});
+    Recorder rec(doc);
+    doc.AddObserver(&rec);
+    doc.Delete(doc.NodeAt(3));  // a2
+    doc.Delete(doc.NodeAt(1));  // A with a1
+    EXPECT_EQ(rec.log, (Log{
+                           "about-remove 'a2' row 1",
+                           "removed 'A' row 1 left 1",
+                           "about-remove 'A' row 0",
+                           "removed 'r.ini' row 0 left 1",
+                       }));
+    EXPECT_EQ(doc.NodeAt(1)->row(), 0);
+}
+
+TEST(Observer, TextChangesAreAnnouncedOnce) {
+    Document doc;
+    BuildTree(doc, "r.ini", {{"A", {"a1", "a2"}}});
+    Recorder rec(doc);
+    doc.AddObserver(&rec);
+    doc.SetText(doc.NodeAt(3), "x");
+    doc.SetText(doc.NodeAt(3), "x");  // the same text again: nothing
+    doc.SetText(doc.First(), "s.ini");
+    EXPECT_EQ(rec.log, (Log{"texts 'A' 1..1 'x'", "texts <top> 0..0 's.ini'"}));
+}
+
+TEST(Observer, ClearAndLoadAreOneReset) {
+    Document doc;
+    BuildTree(doc, "r.ini", {{"A", {"a1"}}});
+    Recorder rec(doc);
+    doc.AddObserver(&rec);
+    doc.Clear();
+    LoadText(doc, "[a]\nx=1\n[b]\n");
+    EXPECT_EQ(rec.log, (Log{"about-reset", "reset count 0", "about-reset", "reset count 4"}));
+}
+
+TEST(Observer, RemovedObserverHearsNothing) {
+    Document doc;
+    Recorder rec(doc), other(doc);
+    doc.AddObserver(&rec);
+    doc.AddObserver(&other);
+    doc.RemoveObserver(&rec);
+    doc.AddRoot("r.ini");
+    EXPECT_TRUE(rec.log.empty());
+    EXPECT_EQ(other.log.size(), 2u);
+}
+
+TEST(RewriteChildren, OneNotificationForTheRange) {
+    Document doc;
+    BuildTree(doc, "r.ini", {{"[s]", {"a=1", ";b=2", "c", "d=4"}}});
+    Node* section = doc.NodeAt(1);
+    Recorder rec(doc);
+    doc.AddObserver(&rec);
+    doc.RewriteChildren(section, 0, 2, [](std::string& text) {
+        if (IsCommented(text)) return false;
+        text.insert(0, ";");
+        return true;
+    });
+    EXPECT_EQ(Texts(section->children()), (std::vector<std::string>{";a=1", ";b=2", ";c", "d=4"}));
+    EXPECT_EQ(rec.log, (Log{"texts '[s]' 0..2 ';a=1' ';b=2' ';c'"}));
+}
+
+TEST(RewriteChildren, NothingChangedMeansNoNotification) {
+    Document doc;
+    BuildTree(doc, "r.ini", {{"[s]", {";a=1", ";b"}}});
+    Node* section = doc.NodeAt(1);
+    Recorder rec(doc);
+    doc.AddObserver(&rec);
+    doc.RewriteChildren(section, 0, 1, [](std::string&) { return false; });
+    doc.RewriteChildren(section, 0, 1, [](std::string&) { return true; });
+    EXPECT_TRUE(rec.log.empty());
+    EXPECT_EQ(Texts(section->children()), (std::vector<std::string>{";a=1", ";b"}));
+}
+
+TEST(RewriteChildren, KeepsDroppedLinesAndSerializesTheNewTexts) {
+    Document doc;
+    LoadText(doc, "[s]\n; about a\na=1\n\nb=2\n");
+    doc.RewriteChildren(doc.NodeAt(1), 0, 1, [](std::string& text) {
+        text.insert(0, ";");
+        return true;
+    });
+    EXPECT_EQ(SerializeDocument(doc), "[s]\n; about a\n;a=1\n\n;b=2\n");
+}
+
+// --- the arena behind edited texts -----------------------------------------
+
+TEST(TextArena, StoredTextsStayValidAndUnmoved) {
+    TextArena arena;
+    std::vector<std::string_view> views;
+    std::vector<std::string> originals;
+    for (int i = 0; i < 20000; ++i) {
+        originals.push_back(
+            std::string(static_cast<std::size_t>(i % 97), static_cast<char>('a' + i % 26)) +
+            std::to_string(i));
+        views.push_back(arena.Store(originals.back()));
+    }
+    const std::string big(3 * 1024 * 1024, 'b');
+    views.push_back(arena.Store(big));
+    originals.push_back(big);
+    views.push_back(arena.Store(""));
+    originals.emplace_back();
+    const char* first = views.front().data();
+    TextArena moved = std::move(arena);
+    EXPECT_EQ(views.front().data(), first);
+    for (std::size_t i = 0; i < views.size(); ++i) ASSERT_EQ(views[i], originals[i]) << i;
+    moved.Clear();
+    EXPECT_EQ(moved.Store("after clear"), "after clear");
+}
+
+}  // namespace
+}  // namespace keyloft

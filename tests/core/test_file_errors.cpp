@@ -1,0 +1,444 @@
+// File errors reached through the real system calls: each failure must carry
+// the editor's code and message, and a failed save must leave no trace.
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "Document.h"
+#include "Failure.h"
+#include "FileSystem.h"
+#include "IniFile.h"
+#include "TestHelpers.h"
+
+namespace keyloft {
+namespace {
+
+namespace fs = std::filesystem;
+using test::BuildTree;
+using test::ChildReport;
+using test::DropRootRights;
+using test::ExpectFileError;
+using test::FileErrorMismatch;
+using test::FolderEntries;
+using test::ReadBytes;
+using test::RunInChild;
+using test::TempDir;
+using test::WriteBytes;
+using Names = std::vector<std::string>;
+
+// Collects failed checks inside a forked child.
+class ChildChecks {
+public:
+    void operator()(bool ok, const std::string& what) {
+        if (!ok) failures_ += what + "; ";
+    }
+    void FileError(const std::string& mismatch, const std::string& what) {
+        if (!mismatch.empty()) failures_ += what + ": " + mismatch + "; ";
+    }
+    std::string Report() const { return failures_.empty() ? "ok" : failures_; }
+
+private:
+    std::string failures_;
+};
+
+void ExpectChildOk(const ChildReport& report) {
+    EXPECT_EQ(report.text, "ok");
+    EXPECT_TRUE(WIFEXITED(report.status) && WEXITSTATUS(report.status) == 0);
+}
+
+void SmallDocument(Document& doc) { BuildTree(doc, "s.ini", {{"[a]", {"x=1"}}}); }
+
+// --- the message table and the full-stop rule --------------------------------
+
+TEST(FileErrorMessage, EditorCodes) {
+    struct Case {
+        int code;
+        const char* message;
+    };
+    const Case cases[] = {
+        {2, "File not found"},
+        {3, "Invalid filename"},
+        {4, "Too many open files"},
+        {5, "File access denied"},
+        {100, "Read beyond end of file"},
+        {101, "Disk full"},
+        {106, "Invalid numeric input"},
+        {17, "I/O error 17"},
+        {32, "I/O error 32"},
+        {1, "I/O error 1"},
+        {122, "I/O error 122"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(FileErrorMessage(c.code), c.message) << c.code;
+}
+
+TEST(FileErrorFromErrno, Table) {
+    struct Case {
+        int err;
+        bool missingIsFile;
+        int code;
+        std::string message;
+    };
+    const Case cases[] = {
+        {ENOENT, true, 2, "File not found"},
+        {ENOENT, false, 3, "Invalid filename"},
+        {ENOTDIR, true, 3, "Invalid filename"},
+        {ENAMETOOLONG, true, 3, "Invalid filename"},
+        {ELOOP, true, 3, "Invalid filename"},
+        {EMFILE, true, 4, "Too many open files"},
+        {ENFILE, true, 4, "Too many open files"},
+        {EACCES, true, 5, "File access denied"},
+        {EPERM, true, 5, "File access denied"},
+        {EISDIR, true, 5, "File access denied"},
+        {EROFS, true, 5, "File access denied"},
+        {ENOSPC, true, 101, "Disk full"},
+        {EDQUOT, true, 101, "Disk full"},
+        {EFBIG, true, 101, "Disk full"},
+        {EEXIST, true, 17, "I/O error 17"},
+        // Errno values that happen to equal an editor code are still other
+        // failures: a read error is not "File access denied".
+        {EIO, true, EIO, "I/O error 5"},
+        {EINTR, true, EINTR, "I/O error 4"},
+        {ESRCH, true, ESRCH, "I/O error 3"},
+        {EXDEV, true, EXDEV, "I/O error 18"},
+        {EBUSY, true, EBUSY, "I/O error 16"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.err);
+        FileError e = FileErrorFromErrno(c.err, c.missingIsFile);
+        EXPECT_EQ(e.code(), c.code);
+        EXPECT_EQ(e.what(), c.message);
+    }
+}
+
+TEST(ThrowFileError, OtherErrnoValuesAreIoErrorsWithTheirNumber) {
+    TempDir dir;
+    for (int err : {EIO, EINTR, EXDEV, EEXIST}) {
+        SCOPED_TRACE(err);
+        ExpectFileError([&] { ThrowFileError(err, dir / "x.ini"); }, err,
+                        "I/O error " + std::to_string(err));
+    }
+}
+
+TEST(ThrowFileError, MissingFileOrMissingFolder) {
+    TempDir dir;
+    ExpectFileError([&] { ThrowFileError(ENOENT, dir / "x.ini"); }, 2, "File not found");
+    ExpectFileError([&] { ThrowFileError(ENOENT, dir / "no/x.ini"); }, 3, "Invalid filename");
+    ExpectFileError([&] { ThrowFileError(ENOSPC, dir / "x.ini"); }, 101, "Disk full");
+}
+
+TEST(FailureReportText, FullStopRule) {
+    struct Case {
+        std::string message;
+        std::string shown;
+    };
+    const Case cases[] = {
+        {"File not found", "File not found."},
+        {"I/O error 17", "I/O error 17."},
+        {"Not found!", "Not found!"},
+        {"x)", "x)"},
+        {"Done.", "Done."},
+        {"", ""},
+        {"a-", "a-"},   // '-' sorts before '.'
+        {"a ", "a "},   // so does the blank
+        {"a/", "a/."},  // '/' sorts after '.'
+        {"a0", "a0."},
+        {"caf\xe9", "caf\xe9."},  // bytes above 127 sort after '.'
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.message);
+        EXPECT_EQ(FailureReportText(c.message), c.shown);
+    }
+}
+
+// --- loading ----------------------------------------------------------------
+
+TEST(LoadErrors, ThroughTheSystemCalls) {
+    TempDir dir;
+    WriteBytes(dir / "file", "[a]\n");
+    fs::create_directory(dir / "folder.ini");
+    fs::create_symlink("loop-b", dir / "loop-a");
+    fs::create_symlink("loop-a", dir / "loop-b");
+    fs::create_symlink("nothing.ini", dir / "dangling.ini");
+    const std::string longName(300, 'n');
+    struct Case {
+        const char* what;
+        std::string path;
+        int code;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"missing file", dir / "missing.ini", 2, "File not found"},
+        {"dangling link", dir / "dangling.ini", 2, "File not found"},
+        {"missing folder", dir / "nofolder/x.ini", 3, "Invalid filename"},
+        {"missing folders", dir / "a/b/c/x.ini", 3, "Invalid filename"},
+        {"file used as folder", dir / "file/x", 3, "Invalid filename"},
+        {"name too long", dir / longName, 3, "Invalid filename"},
+        {"path too long", dir.path() + std::string(5000, '/') + "x", 3, "Invalid filename"},
+        {"link loop", dir / "loop-a", 3, "Invalid filename"},
+        {"folder", dir / "folder.ini", 5, "File access denied"},
+        {"folder with slash", dir / "folder.ini/", 5, "File access denied"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Document doc;
+        SmallDocument(doc);
+        ExpectFileError([&] { LoadIniFile(doc, c.path); }, c.code, c.message);
+        EXPECT_EQ(doc.Count(), 3u);
+        ExpectFileError([&] { ReadWholeFile(c.path); }, c.code, c.message);
+    }
+}
+
+TEST(LoadErrors, BareMissingNameInTheCurrentFolderIsFileNotFound) {
+    TempDir dir;
+    const std::string oldCwd = fs::current_path().string();
+    ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+    Document doc;
+    std::string mismatch =
+        FileErrorMismatch([&] { LoadIniFile(doc, "absent.ini"); }, 2, "File not found");
+    ASSERT_EQ(::chdir(oldCwd.c_str()), 0);
+    EXPECT_EQ(mismatch, "");
+}
+
+TEST(LoadErrors, TooManyOpenFiles) {
+    TempDir dir;
+    WriteBytes(dir / "a.ini", "[a]\nx=1\n");
+    const std::string path = dir / "a.ini";
+    ExpectChildOk(RunInChild([&]() -> std::string {
+        struct rlimit limit = {32, 32};
+        if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) return "setrlimit failed";
+        while (::open("/dev/null", O_RDONLY) >= 0) {
+        }
+        if (errno != EMFILE) return "could not use up the descriptors";
+        ChildChecks check;
+        Document doc;
+        check.FileError(
+            FileErrorMismatch([&] { LoadIniFile(doc, path); }, 4, "Too many open files"), "load");
+        check(doc.Count() == 0, "failed load leaves the document empty");
+        SmallDocument(doc);
+        check.FileError(
+            FileErrorMismatch([&] { SaveIniFile(doc, dir / "b.ini"); }, 4, "Too many open files"),
+            "save");
+        return check.Report();
+    }));
+    EXPECT_EQ(FolderEntries(dir.path()), Names{"a.ini"});
+}
+
+// In a child without root rights: files and folders the user may not use.
+TEST(AccessErrors, WithoutRootRights) {
+    TempDir dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    const std::string none = dir / "none.ini", secret = dir / "secret.ini",
+                      readonly = dir / "readonly.ini";
+    WriteBytes(none, "[a]\n");
+    WriteBytes(secret, "[a]\n");
+    WriteBytes(readonly, "[r]\nk=v\n");
+    ASSERT_EQ(::chmod(none.c_str(), 0000), 0);
+    ASSERT_EQ(::chmod(secret.c_str(), 0600), 0);
+    ASSERT_EQ(::chmod(readonly.c_str(), 0444), 0);
+    const bool root = ::geteuid() == 0;
+
+    ExpectChildOk(RunInChild([&]() -> std::string {
+        std::string dropped = DropRootRights();
+        if (!dropped.empty()) return dropped;
+        ChildChecks check;
+        Document doc;
+        check.FileError(FileErrorMismatch([&] { LoadIniFile(doc, none); }, 5, "File access denied"),
+                        "0000 file");
+        if (root) {
+            check.FileError(
+                FileErrorMismatch([&] { LoadIniFile(doc, secret); }, 5, "File access denied"),
+                "another user's 0600 file");
+        }
+        try {
+            LoadIniFile(doc, readonly);
+            check(doc.Count() == 3, "read-only file loads");
+        } catch (const std::exception& e) {
+            check(false, std::string("read-only file: ") + e.what());
+        }
+        // The folder is not writable for this user: neither a new file nor a
+        // replacement of an existing one can be made.
+        if (root) {
+            check.FileError(FileErrorMismatch([&] { SaveIniFile(doc, dir / "new.ini"); }, 5,
+                                              "File access denied"),
+                            "save into a folder without write right");
+            check.FileError(
+                FileErrorMismatch([&] { SaveIniFile(doc, readonly); }, 5, "File access denied"),
+                "save over a file in a folder without write right");
+        }
+        return check.Report();
+    }));
+    EXPECT_EQ(FolderEntries(dir.path()), (Names{"none.ini", "readonly.ini", "secret.ini"}));
+    EXPECT_EQ(ReadBytes(readonly), "[r]\nk=v\n");
+}
+
+TEST(AccessErrors, FolderWithoutWriteRightForTheSameUser) {
+    TempDir dir;
+    fs::create_directory(dir / "locked");
+    const std::string path = dir / "locked/settings.ini";
+    WriteBytes(path, "old\n");
+    ASSERT_EQ(::chmod((dir / "locked").c_str(), 0555), 0);
+    ExpectChildOk(RunInChild([&]() -> std::string {
+        std::string dropped = DropRootRights();
+        if (!dropped.empty()) return dropped;
+        Document doc;
+        SmallDocument(doc);
+        std::string mismatch =
+            FileErrorMismatch([&] { SaveIniFile(doc, path); }, 5, "File access denied");
+        return mismatch.empty() ? "ok" : mismatch;
+    }));
+    EXPECT_EQ(ReadBytes(path), "old\n");
+    EXPECT_EQ(FolderEntries(dir / "locked"), Names{"settings.ini"});
+}
+
+// --- saving -------------------------------------------------------------------
+
+TEST(SaveErrors, BadPaths) {
+    TempDir dir;
+    WriteBytes(dir / "file", "x");
+    const std::string longName(300, 'n');
+    struct Case {
+        const char* what;
+        std::string path;
+        int code;
+        const char* message;
+    };
+    const Case cases[] = {
+        {"missing folder", dir / "nofolder/x.ini", 3, "Invalid filename"},
+        {"file used as folder", dir / "file/x.ini", 3, "Invalid filename"},
+        {"name too long", dir / longName, 3, "Invalid filename"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Document doc;
+        SmallDocument(doc);
+        ExpectFileError([&] { SaveIniFile(doc, c.path); }, c.code, c.message);
+    }
+    EXPECT_EQ(FolderEntries(dir.path()), Names{"file"});
+    EXPECT_EQ(ReadBytes(dir / "file"), "x");
+}
+
+// A document far larger than the room the file may take.
+void BigDocument(Document& doc) {
+    Node* root = doc.AddRoot("big.ini");
+    Node* section = doc.AddChild(root, "[big]");
+    const std::string line = "key=" + std::string(1000, 'v');
+    for (int i = 0; i < 1000; ++i) doc.AddChild(section, line);
+}
+
+TEST(SaveErrors, FileSizeLimitIsDiskFull) {
+    TempDir dir;
+    const std::string path = dir / "settings.ini";
+    WriteBytes(path, "old\n");
+    ExpectChildOk(RunInChild([&]() -> std::string {
+        ::signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit = {65536, 65536};
+        if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) return "setrlimit failed";
+        ChildChecks check;
+        Document doc;
+        BigDocument(doc);
+        check.FileError(FileErrorMismatch([&] { SaveIniFile(doc, path); }, 101, "Disk full"),
+                        "save over a file");
+        check.FileError(
+            FileErrorMismatch([&] { SaveIniFile(doc, dir / "new.ini"); }, 101, "Disk full"),
+            "save to a new file");
+        return check.Report();
+    }));
+    EXPECT_EQ(ReadBytes(path), "old\n");
+    EXPECT_EQ(FolderEntries(dir.path()), Names{"settings.ini"});
+}
+
+// In a child with its own mount namespace: mounts a small tmpfs over `folder`.
+// Returns "SKIP: why" when the machine does not allow it.
+std::string MountSmallTmpfs(const std::string& folder, const char* options) {
+    if (::geteuid() != 0) return "SKIP: mounting a file system needs root";
+    if (::unshare(CLONE_NEWNS) != 0) {
+        return std::string("SKIP: unshare(CLONE_NEWNS): ") + std::strerror(errno);
+    }
+    if (::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
+        return std::string("SKIP: making mounts private: ") + std::strerror(errno);
+    }
+    if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, options) != 0) {
+        return std::string("SKIP: mounting tmpfs: ") + std::strerror(errno);
+    }
+    return "";
+}
+
+TEST(SaveErrors, DiskFull) {
+    TempDir dir;
+    fs::create_directory(dir / "small");
+    const std::string folder = dir / "small";
+    ChildReport report = RunInChild([&]() -> std::string {
+        std::string mounted = MountSmallTmpfs(folder, "size=64k");
+        if (!mounted.empty()) return mounted;
+        const std::string path = folder + "/settings.ini";
+        WriteBytes(path, "[old]\r\nkept=1\r\n");
+        ChildChecks check;
+        Document doc;
+        BigDocument(doc);
+        check.FileError(FileErrorMismatch([&] { SaveIniFile(doc, path); }, 101, "Disk full"),
+                        "save over a file");
+        check(ReadBytes(path) == "[old]\r\nkept=1\r\n", "old file intact");
+        check(FolderEntries(folder) == Names{"settings.ini"}, "nothing but the old file is left");
+        check.FileError(
+            FileErrorMismatch([&] { SaveIniFile(doc, folder + "/new.ini"); }, 101, "Disk full"),
+            "save to a new file");
+        check(FolderEntries(folder) == Names{"settings.ini"}, "no new file is left");
+        // The room that is left still takes a small save.
+        Document small;
+        SmallDocument(small);
+        try {
+            SaveIniFile(small, path);
+            check(ReadBytes(path) == "[a]\r\nx=1\r\n", "small save written");
+            check(ReadBytes(path + ".in1") == "[old]\r\nkept=1\r\n", "backup of the old file");
+        } catch (const std::exception& e) {
+            check(false, std::string("small save: ") + e.what());
+        }
+        return check.Report();
+    });
+    if (report.Skipped()) GTEST_SKIP() << report.text;
+    ExpectChildOk(report);
+}
+
+TEST(SaveErrors, ReadOnlyFileSystem) {
+    TempDir dir;
+    fs::create_directory(dir / "ro");
+    const std::string folder = dir / "ro";
+    ChildReport report = RunInChild([&]() -> std::string {
+        std::string mounted = MountSmallTmpfs(folder, "size=64k");
+        if (!mounted.empty()) return mounted;
+        const std::string path = folder + "/settings.ini";
+        WriteBytes(path, "[old]\n");
+        if (::mount("tmpfs", folder.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=64k") != 0) {
+            return std::string("SKIP: remounting read-only: ") + std::strerror(errno);
+        }
+        ChildChecks check;
+        Document doc;
+        try {
+            LoadIniFile(doc, path);
+            check(doc.Count() == 2, "a file on a read-only file system loads");
+        } catch (const std::exception& e) {
+            check(false, std::string("load: ") + e.what());
+        }
+        Document edited;
+        SmallDocument(edited);
+        check.FileError(
+            FileErrorMismatch([&] { SaveIniFile(edited, path); }, 5, "File access denied"),
+            "save on a read-only file system");
+        check(ReadBytes(path) == "[old]\n", "old file intact");
+        check(FolderEntries(folder) == Names{"settings.ini"}, "nothing else left");
+        return check.Report();
+    });
+    if (report.Skipped()) GTEST_SKIP() << report.text;
+    ExpectChildOk(report);
+}
+
+}  // namespace
+}  // namespace keyloft

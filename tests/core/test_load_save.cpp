@@ -1,0 +1,574 @@
+// Loading a file into the document and saving it back: reports, backups,
+// permissions, links, and files that a load must leave as they were.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+#include "Document.h"
+#include "FileSystem.h"
+#include "IniFile.h"
+#include "TestHelpers.h"
+
+namespace keyloft {
+namespace {
+
+namespace fs = std::filesystem;
+using test::BuildTree;
+using test::DumpOf;
+using test::ExpectFileBytes;
+using test::ExpectFileError;
+using test::FolderEntries;
+using test::ReadBytes;
+using test::SameMtime;
+using test::SetOldTimes;
+using test::StatOf;
+using test::TempDir;
+using test::WriteBytes;
+using Names = std::vector<std::string>;
+
+// Sets the process's file-creation mask for the length of a test.
+class Umask {
+public:
+    explicit Umask(mode_t mask) : old_(::umask(mask)) {}
+    ~Umask() { ::umask(old_); }
+
+private:
+    mode_t old_;
+};
+
+// The document of the save Part's four-line example.
+void FourLineDocument(Document& doc, std::string_view root = "settings.ini") {
+    BuildTree(doc, root, {{"[a]", {"x=1", ";y=2"}}, {";[b]", {}}});
+}
+constexpr std::string_view kFourLines = "[a]\r\nx=1\r\n;y=2\r\n;[b]\r\n";
+
+// --- reports and names ------------------------------------------------------
+
+TEST(LoadReport, CountsInDecimalWithoutSeparators) {
+    struct Case {
+        std::size_t keys, sections;
+        const char* text;
+    };
+    const Case cases[] = {
+        {5, 2, "Loaded, 5 Keys in 2 sections"},
+        {4, 1, "Loaded, 4 Keys in 1 sections"},
+        {0, 0, "Loaded, 0 Keys in 0 sections"},
+        {1234567, 10000, "Loaded, 1234567 Keys in 10000 sections"},
+    };
+    for (const auto& c : cases) {
+        LoadResult r;
+        r.keyCount = c.keys;
+        r.sectionCount = c.sections;
+        EXPECT_EQ(LoadReport(r), c.text);
+    }
+}
+
+TEST(SaveReport, WithAndWithoutBackup) {
+    EXPECT_EQ(SaveReport("new.ini", SaveResult{false}), "INI File saved as new.ini");
+    EXPECT_EQ(SaveReport("settings.ini", SaveResult{true}),
+              "INI File saved as settings.ini, original file was backed up as *.in1");
+}
+
+TEST(FileNames, NameAfterTheLastSlashAndBackupName) {
+    struct Case {
+        const char* path;
+        const char* name;
+    };
+    const Case cases[] = {
+        {"/etc/app/settings.ini", "settings.ini"},
+        {"settings.ini", "settings.ini"},
+        {"./a.ini", "a.ini"},
+        {"dir/", ""},
+        {"a\\b.ini", "a\\b.ini"},
+        {"C:\\data\\app.ini", "C:\\data\\app.ini"},
+        {"x/y:z.ini", "y:z.ini"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        EXPECT_EQ(FileNameOfPath(c.path), c.name);
+    }
+    EXPECT_EQ(BackupName("data/settings.ini"), "data/settings.ini.in1");
+    EXPECT_EQ(BackupName("settings"), "settings.in1");
+}
+
+// --- loading ----------------------------------------------------------------
+
+TEST(Load, TreeCountsAndRoot) {
+    TempDir dir;
+    const std::string path = dir / "app.ini";
+    WriteBytes(path, "; c\n[one]\na=1\nb=2\nc=3\n\n[two]\nd=4\ne=5\n");
+    Document doc;
+    LoadResult r = LoadIniFile(doc, path);
+    EXPECT_EQ(r.root, doc.First());
+    EXPECT_EQ(r.keyCount, 5u);
+    EXPECT_EQ(r.sectionCount, 2u);
+    EXPECT_EQ(LoadReport(r), "Loaded, 5 Keys in 2 sections");
+    EXPECT_EQ(DumpOf(doc),
+              "app.ini\n  [one]\n    a=1\n    b=2\n    c=3\n  [two]\n    d=4\n    e=5\n");
+}
+
+TEST(Load, FilesWithoutSectionsGiveOnlyTheRoot) {
+    const char* texts[] = {"", "\n\n  \n", "; a\n;; b\n", "a=1\nb\n"};
+    for (const char* text : texts) {
+        SCOPED_TRACE(text);
+        TempDir dir;
+        WriteBytes(dir / "x.ini", text);
+        Document doc;
+        LoadResult r = LoadIniFile(doc, dir / "x.ini");
+        EXPECT_EQ(LoadReport(r), "Loaded, 0 Keys in 0 sections");
+        EXPECT_EQ(doc.Count(), 1u);
+    }
+}
+
+TEST(Load, LeavesTheChangedMarkAsItWas) {
+    TempDir dir;
+    WriteBytes(dir / "x.ini", "[a]\nx=1\n");
+    for (bool mark : {false, true}) {
+        Document doc;
+        doc.ItemsChanged = mark;
+        LoadIniFile(doc, dir / "x.ini");
+        EXPECT_EQ(doc.ItemsChanged, mark);
+    }
+}
+
+TEST(Load, NeverChangesTheFile) {
+    const char* texts[] = {
+        "; comment\n[a]\nk=a;b\nk=a;b\n\n[a]\nk=a;b\n",
+        "\xef\xbb\xbf[x]\r\n  spaced = value  \r\n",
+        "",
+    };
+    for (const char* text : texts) {
+        SCOPED_TRACE(text);
+        TempDir dir;
+        const std::string path = dir / "x.ini";
+        WriteBytes(path, text);
+        SetOldTimes(path);
+        ::chmod(path.c_str(), 0444);
+        const struct stat before = StatOf(path);
+        Document doc;
+        LoadIniFile(doc, path);
+        LoadIniFile(doc, path);
+        const struct stat after = StatOf(path);
+        EXPECT_TRUE(SameMtime(before, after));
+        EXPECT_EQ(before.st_ino, after.st_ino);
+        EXPECT_EQ(after.st_mode & 07777, 0444u);
+        EXPECT_EQ(ReadBytes(path), text);
+        EXPECT_EQ(FolderEntries(dir.path()), Names{"x.ini"});
+    }
+}
+
+TEST(Load, AFailedLoadChangesNothing) {
+    TempDir dir;
+    WriteBytes(dir / "a.ini", "[a]\nx=1\n");
+    Document doc;
+    LoadIniFile(doc, dir / "a.ini");
+    doc.SetText(doc.NodeAt(2), "x=2");
+    doc.ItemsChanged = true;
+    const std::string before = DumpOf(doc);
+    ExpectFileError([&] { LoadIniFile(doc, dir / "missing.ini"); }, 2, "File not found");
+    ExpectFileError([&] { LoadIniFile(doc, dir.path()); }, 5, "File access denied");
+    EXPECT_EQ(DumpOf(doc), before);
+    EXPECT_TRUE(doc.ItemsChanged);
+    EXPECT_EQ(SerializeDocument(doc), "[a]\nx=2\n");
+}
+
+TEST(Load, ReloadShowsTheCurrentContent) {
+    TempDir dir;
+    const std::string path = dir / "a.ini";
+    WriteBytes(path, "[a]\nx=1\n");
+    Document doc;
+    LoadIniFile(doc, path);
+    WriteBytes(path, "[b]\ny=2\nz=3\n");
+    LoadResult r = LoadIniFile(doc, path);
+    EXPECT_EQ(r.keyCount, 2u);
+    EXPECT_EQ(DumpOf(doc), "a.ini\n  [b]\n    y=2\n    z=3\n");
+}
+
+TEST(Load, BareFileNameIsTakenFromTheCurrentFolder) {
+    TempDir dir;
+    WriteBytes(dir / "plain.cfg", "[a]\nx=1\n");
+    const std::string oldCwd = fs::current_path().string();
+    ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+    Document doc;
+    std::string dump;
+    try {
+        LoadIniFile(doc, "plain.cfg");
+        dump = DumpOf(doc);
+    } catch (const std::exception& e) {
+        dump = e.what();
+    }
+    ASSERT_EQ(::chdir(oldCwd.c_str()), 0);
+    EXPECT_EQ(dump, "plain.cfg\n  [a]\n    x=1\n");
+}
+
+TEST(Load, LargeFilesLoadAndSaveBackByteForByte) {
+    struct Case {
+        const char* what;
+        std::string text;
+        std::size_t keys, sections;
+    };
+    std::string manyLines = "; many\r\n";
+    for (int s = 0; s < 300; ++s) {
+        manyLines += "[section" + std::to_string(s) + "]\r\n";
+        for (int k = 0; k < 1000; ++k) manyLines += "key" + std::to_string(k) + "=value\r\n";
+        manyLines += "\r\n";
+    }
+    const Case cases[] = {
+        {"one long line", "[a]\nk=" + std::string(5 * 1024 * 1024, 'v') + "\n", 1, 1},
+        {"300 thousand lines", manyLines, 300000, 300},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        WriteBytes(dir / "big.ini", c.text);
+        Document doc;
+        LoadResult r = LoadIniFile(doc, dir / "big.ini");
+        EXPECT_EQ(r.keyCount, c.keys);
+        EXPECT_EQ(r.sectionCount, c.sections);
+        SaveIniFile(doc, dir / "copy.ini");
+        EXPECT_TRUE(ReadBytes(dir / "copy.ini") == c.text) << "saved bytes differ";
+    }
+}
+
+// --- saving -----------------------------------------------------------------
+
+TEST(Save, FourLineExampleToANewFile) {
+    Umask mask(022);
+    TempDir dir;
+    Document doc;
+    FourLineDocument(doc);
+    EXPECT_EQ(SerializeDocument(doc), kFourLines);
+    SaveResult r = SaveIniFile(doc, dir / "new.ini");
+    EXPECT_FALSE(r.backupMade);
+    ExpectFileBytes(dir / "new.ini", kFourLines);
+    EXPECT_EQ(FolderEntries(dir.path()), Names{"new.ini"});
+    // A new file gets the usual permissions of a created file, not those of
+    // a private temporary file.
+    EXPECT_EQ(StatOf(dir / "new.ini").st_mode & 07777, 0644u);
+}
+
+TEST(Save, OnlyTheRootWritesAnEmptyFile) {
+    TempDir dir;
+    Document doc;
+    doc.AddRoot("empty.ini");
+    EXPECT_EQ(SerializeDocument(doc), "");
+    SaveIniFile(doc, dir / "empty.ini");
+    ExpectFileBytes(dir / "empty.ini", "");
+}
+
+TEST(Save, NodeTextsAreWrittenAsTheyStand) {
+    Document doc;
+    BuildTree(doc, "r.ini", {{"  [a] ", {"", "  x = 1 ", ";", "a=b=c"}}, {"", {"k"}}});
+    EXPECT_EQ(SerializeDocument(doc), "  [a] \r\n\r\n  x = 1 \r\n;\r\na=b=c\r\n\r\nk\r\n");
+}
+
+TEST(Save, DoesNotTouchTheChangedMark) {
+    TempDir dir;
+    for (bool mark : {false, true}) {
+        Document doc;
+        FourLineDocument(doc);
+        doc.ItemsChanged = mark;
+        SaveIniFile(doc, dir / (mark ? "t.ini" : "f.ini"));
+        EXPECT_EQ(doc.ItemsChanged, mark);
+    }
+}
+
+TEST(Save, OverAnExistingFileKeepsItAsBackup) {
+    TempDir dir;
+    const std::string path = dir / "settings.ini";
+    WriteBytes(path, "old content\r\n");
+    Document doc;
+    FourLineDocument(doc);
+    SaveResult r = SaveIniFile(doc, path);
+    EXPECT_TRUE(r.backupMade);
+    ExpectFileBytes(path, kFourLines);
+    ExpectFileBytes(path + ".in1", "old content\r\n");
+    EXPECT_EQ(FolderEntries(dir.path()), (Names{"settings.ini", "settings.ini.in1"}));
+    EXPECT_EQ(SaveReport(FileNameOfPath(path), r),
+              "INI File saved as settings.ini, original file was backed up as *.in1");
+}
+
+TEST(Save, SecondSaveFailsOnTheExistingBackupAndChangesNothing) {
+    TempDir dir;
+    const std::string path = dir / "settings.ini";
+    WriteBytes(path, "first\n");
+    Document doc;
+    FourLineDocument(doc);
+    SaveIniFile(doc, path);
+    SetOldTimes(path);
+    SetOldTimes(path + ".in1");
+    const struct stat fileBefore = StatOf(path);
+    const struct stat backupBefore = StatOf(path + ".in1");
+
+    doc.SetText(doc.NodeAt(2), "x=2");
+    ExpectFileError([&] { SaveIniFile(doc, path); }, 17, "I/O error 17");
+
+    ExpectFileBytes(path, kFourLines);
+    ExpectFileBytes(path + ".in1", "first\n");
+    EXPECT_TRUE(SameMtime(fileBefore, StatOf(path)));
+    EXPECT_TRUE(SameMtime(backupBefore, StatOf(path + ".in1")));
+    EXPECT_EQ(fileBefore.st_ino, StatOf(path).st_ino);
+    EXPECT_EQ(FolderEntries(dir.path()), (Names{"settings.ini", "settings.ini.in1"}));
+}
+
+TEST(Save, ABackupNameThatIsAFolderAlsoBlocks) {
+    TempDir dir;
+    const std::string path = dir / "settings.ini";
+    WriteBytes(path, "old\n");
+    fs::create_directory(path + ".in1");
+    Document doc;
+    FourLineDocument(doc);
+    EXPECT_THROW(SaveIniFile(doc, path), FileError);
+    ExpectFileBytes(path, "old\n");
+    EXPECT_TRUE(fs::is_directory(path + ".in1"));
+    EXPECT_TRUE(fs::is_empty(path + ".in1"));
+    EXPECT_EQ(FolderEntries(dir.path()), (Names{"settings.ini", "settings.ini.in1"}));
+}
+
+TEST(Save, KeepsTheReplacedFilesPermissionBits) {
+    Umask mask(022);
+    for (mode_t mode : {0600, 0640, 0604, 0755}) {
+        SCOPED_TRACE(mode);
+        TempDir dir;
+        const std::string path = dir / "settings.ini";
+        WriteBytes(path, "old\n");
+        ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+        Document doc;
+        FourLineDocument(doc);
+        SaveIniFile(doc, path);
+        EXPECT_EQ(StatOf(path).st_mode & 07777, mode);
+        EXPECT_EQ(StatOf(path + ".in1").st_mode & 07777, mode);
+    }
+}
+
+TEST(Save, KeepsTheReplacedFilesOwner) {
+    if (::geteuid() != 0) GTEST_SKIP() << "changing a file's owner needs root";
+    TempDir dir;
+    const std::string path = dir / "settings.ini";
+    WriteBytes(path, "old\n");
+    ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+    Document doc;
+    FourLineDocument(doc);
+    SaveIniFile(doc, path);
+    EXPECT_EQ(StatOf(path).st_uid, 65534u);
+    EXPECT_EQ(StatOf(path).st_gid, 65534u);
+}
+
+TEST(Save, ThroughASymbolicLink) {
+    TempDir dir;
+    fs::create_directory(dir / "real");
+    fs::create_directory(dir / "links");
+    const std::string real = dir / "real/settings.ini";
+    WriteBytes(real, "old\n");
+    // Relative targets count from the link's folder, not the current one.
+    fs::create_symlink("../real/settings.ini", dir / "links/link.ini");
+    fs::create_symlink("link.ini", dir / "links/chain.ini");
+    Document doc;
+    FourLineDocument(doc);
+
+    SaveResult r = SaveIniFile(doc, dir / "links/link.ini");
+    EXPECT_TRUE(r.backupMade);
+    ExpectFileBytes(real, kFourLines);
+    ExpectFileBytes(real + ".in1", "old\n");
+    EXPECT_TRUE(fs::is_symlink(dir / "links/link.ini"));
+    EXPECT_EQ(fs::read_symlink(dir / "links/link.ini").string(), "../real/settings.ini");
+    EXPECT_EQ(FolderEntries(dir / "links"), (Names{"chain.ini", "link.ini"}));
+    EXPECT_EQ(FolderEntries(dir / "real"), (Names{"settings.ini", "settings.ini.in1"}));
+
+    // A link to a link reaches the same file; its backup now exists.
+    fs::remove(real + ".in1");
+    doc.SetText(doc.NodeAt(2), "x=9");
+    SaveIniFile(doc, dir / "links/chain.ini");
+    EXPECT_EQ(ReadBytes(real), "[a]\r\nx=9\r\n;y=2\r\n;[b]\r\n");
+    ExpectFileBytes(real + ".in1", kFourLines);
+    EXPECT_TRUE(fs::is_symlink(dir / "links/chain.ini"));
+    EXPECT_EQ(FolderEntries(dir / "links"), (Names{"chain.ini", "link.ini"}));
+}
+
+TEST(Save, ThroughADanglingLinkCreatesTheFileItNames) {
+    TempDir dir;
+    fs::create_symlink("real.ini", dir / "link.ini");
+    Document doc;
+    FourLineDocument(doc);
+    SaveResult r = SaveIniFile(doc, dir / "link.ini");
+    EXPECT_FALSE(r.backupMade);
+    ExpectFileBytes(dir / "real.ini", kFourLines);
+    EXPECT_TRUE(fs::is_symlink(dir / "link.ini"));
+    EXPECT_EQ(FolderEntries(dir.path()), (Names{"link.ini", "real.ini"}));
+}
+
+TEST(Save, ThroughALinkToAFolderFails) {
+    TempDir dir;
+    fs::create_directory(dir / "folder");
+    fs::create_symlink("folder", dir / "link.ini");
+    Document doc;
+    FourLineDocument(doc);
+    ExpectFileError([&] { SaveIniFile(doc, dir / "link.ini"); }, 5, "File access denied");
+    EXPECT_EQ(FolderEntries(dir.path()), (Names{"folder", "link.ini"}));
+    EXPECT_TRUE(fs::is_empty(dir / "folder"));
+}
+
+// A file name up to the file system's limit of 255 bytes is valid, and so
+// is its backup name while that fits too, however long the name of a
+// temporary file beside it would be.
+TEST(Save, LongestFileNames) {
+    for (std::size_t length : {240u, 247u, 248u, 251u}) {
+        SCOPED_TRACE(length);
+        TempDir dir;
+        const std::string name = std::string(length - 4, 'n') + ".ini";
+        const std::string path = dir / name;
+        Document doc;
+        FourLineDocument(doc, name);
+        std::string problem;
+        try {
+            EXPECT_FALSE(SaveIniFile(doc, path).backupMade);
+            EXPECT_TRUE(SaveIniFile(doc, path).backupMade);
+        } catch (const std::exception& e) {
+            problem = e.what();
+        }
+        EXPECT_EQ(problem, "");
+        EXPECT_EQ(FolderEntries(dir.path()), (Names{name, name + ".in1"}));
+    }
+}
+
+TEST(Save, BareFileNameGoesToTheCurrentFolder) {
+    TempDir dir;
+    WriteBytes(dir / "plain.ini", "old\n");
+    const std::string oldCwd = fs::current_path().string();
+    ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+    std::string problem;
+    try {
+        Document doc;
+        FourLineDocument(doc);
+        SaveIniFile(doc, "plain.ini");
+        SaveIniFile(doc, "fresh.ini");
+    } catch (const std::exception& e) {
+        problem = e.what();
+    }
+    ASSERT_EQ(::chdir(oldCwd.c_str()), 0);
+    EXPECT_EQ(problem, "");
+    ExpectFileBytes(dir / "plain.ini", kFourLines);
+    ExpectFileBytes(dir / "plain.ini.in1", "old\n");
+    ExpectFileBytes(dir / "fresh.ini", kFourLines);
+    EXPECT_EQ(FolderEntries(dir.path()), (Names{"fresh.ini", "plain.ini", "plain.ini.in1"}));
+}
+
+TEST(Save, ToAFolderFailsAndLeavesNothing) {
+    TempDir dir;
+    fs::create_directory(dir / "sub.ini");
+    Document doc;
+    FourLineDocument(doc);
+    ExpectFileError([&] { SaveIniFile(doc, dir / "sub.ini"); }, 5, "File access denied");
+    EXPECT_TRUE(fs::is_directory(dir / "sub.ini"));
+    EXPECT_EQ(FolderEntries(dir.path()), Names{"sub.ini"});
+}
+
+TEST(Save, LoadedFileComesBackWithItsBreaksMarkAndDroppedLines) {
+    struct Case {
+        const char* what;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"LF", "; top\n[a]\nx=1\n\n; c\ny=2\n"},
+        {"CR", "; top\r[a]\rx=1\r\r; c\ry=2\r"},
+        {"CR LF with a mark", "\xef\xbb\xbf[a]\r\nx=1\r\n"},
+        {"dropped bytes in other breaks", "[a]\r\n\n; c\rx=1\r\n\r\r;; end\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const std::string path = dir / "f.ini";
+        WriteBytes(path, c.text);
+        Document doc;
+        LoadIniFile(doc, path);
+        SaveResult r = SaveIniFile(doc, path);
+        EXPECT_TRUE(r.backupMade);
+        ExpectFileBytes(path, c.text);
+        ExpectFileBytes(path + ".in1", c.text);
+    }
+}
+
+TEST(Save, EditedLoadedFileUsesItsLineBreaks) {
+    TempDir dir;
+    const std::string path = dir / "f.ini";
+    WriteBytes(path, "[a]\nx = 1\n\n; about b\n[b]\n");
+    Document doc;
+    LoadIniFile(doc, path);
+    doc.AddChild(doc.NodeAt(3), "y=2");
+    doc.Delete(doc.NodeAt(2));
+    SaveIniFile(doc, dir / "out.ini");
+    ExpectFileBytes(dir / "out.ini", "[a]\n\n; about b\n[b]\ny=2\n");
+}
+
+// --- the file-system layer directly -----------------------------------------
+
+TEST(FileSystem, IsExistingFile) {
+    TempDir dir;
+    WriteBytes(dir / "f", "x");
+    fs::create_directory(dir / "d");
+    fs::create_symlink("f", dir / "to-file");
+    fs::create_symlink("d", dir / "to-dir");
+    fs::create_symlink("none", dir / "dangling");
+    EXPECT_TRUE(IsExistingFile(dir / "f"));
+    EXPECT_TRUE(IsExistingFile(dir / "to-file"));
+    EXPECT_FALSE(IsExistingFile(dir / "d"));
+    EXPECT_FALSE(IsExistingFile(dir / "to-dir"));
+    EXPECT_FALSE(IsExistingFile(dir / "dangling"));
+    EXPECT_FALSE(IsExistingFile(dir / "none"));
+    EXPECT_FALSE(IsExistingFile(dir / "f/x"));
+}
+
+TEST(FileSystem, ReadWholeFile) {
+    TempDir dir;
+    const std::string bytes = std::string("a\0b\r\n\xff", 6);
+    WriteBytes(dir / "f", bytes);
+    WriteBytes(dir / "empty", "");
+    FileBytes f = ReadWholeFile(dir / "f");
+    EXPECT_EQ(std::string(f.data.get(), f.size), bytes);
+    EXPECT_EQ(ReadWholeFile(dir / "empty").size, 0u);
+}
+
+TEST(FileSystem, ReplaceFileWithBackup) {
+    TempDir dir;
+    const std::string path = dir / "f";
+    EXPECT_FALSE(ReplaceFileWithBackup(path, "one"));
+    ExpectFileBytes(path, "one");
+    EXPECT_TRUE(ReplaceFileWithBackup(path, "two"));
+    ExpectFileBytes(path, "two");
+    ExpectFileBytes(path + ".in1", "one");
+    ExpectFileError([&] { ReplaceFileWithBackup(path, "three"); }, 17, "I/O error 17");
+    ExpectFileBytes(path, "two");
+    ExpectFileBytes(path + ".in1", "one");
+    EXPECT_EQ(FolderEntries(dir.path()), (Names{"f", "f.in1"}));
+}
+
+// A file whose first line break is a lone CR writes its shown lines with CR;
+// a kept blank line that starts with LF must not merge with that CR into one
+// CR LF break, or the blank line would be gone on the next reading.
+TEST(Save, LoneCrBreaksDoNotSwallowAKeptLfLine) {
+    const struct {
+        const char* what;
+        std::string text;
+    } cases[] = {
+        {"blank LF line between sections", "[a]\rx=1\n\n[b]\r"},
+        {"LF comment at the end", "[a]\rx=1\n\n; end\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Document doc;
+        test::LoadText(doc, c.text);
+        const std::string saved = SerializeDocument(doc);
+        Document again;
+        test::LoadText(again, saved);
+        EXPECT_EQ(DumpOf(again), DumpOf(doc));
+        // Every line of the file is still a line, in order.
+        EXPECT_EQ(test::SplitLines(saved).size(), test::SplitLines(c.text).size()) << saved;
+    }
+}
+
+}  // namespace
+}  // namespace keyloft
