@@ -1,0 +1,365 @@
+// End-to-end print tests: the real window prints to a private CUPS server
+// whose default queue writes a PDF; pdftotext reads back where each word
+// landed.
+#include <QAction>
+#include <QFile>
+#include <QFontDatabase>
+#include <QFontMetrics>
+#include <QFontMetricsF>
+#include <QPrinter>
+#include <QPrinterInfo>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <cmath>
+
+#include "Document.h"
+#include "DocumentPrinter.h"
+#include "Failure.h"
+#include "IniTreeView.h"
+#include "PrintTestSupport.h"
+#include "frmMain.h"
+
+using printtest::DialogAnswerer;
+using printtest::PrintedLine;
+
+class TestPrint : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+
+    void printsEveryNodeIndentedByLevel();
+    void keepsTheLineOfAnEmptyKey();
+    void wrapsLongLinesAtTheLeftEdge();
+    void fillsPagesByTheLineHeight();
+    void decodesNodeTexts_data();
+    void decodesNodeTexts();
+    void printsTheDocumentAsItWasWhenAsked();
+    void refusesASecondPrintWhileLayingOut();
+    void emptyDocumentPrintsNothing();
+    // Changes the server's queues: keep it last.
+    void keepsTheFirstPrinterForTheRun();
+
+private:
+    using Pages = QList<QList<PrintedLine>>;
+
+    // Writes `bytes` as an INI file and opens a window on it.
+    std::unique_ptr<TForm1> OpenWindow(const QByteArray& bytes);
+    // Triggers Print INI and waits for the server to finish the job: the
+    // printed pages, or none when no job came out.
+    Pages PrintFrom(TForm1& window);
+    Pages WaitForOutput(qsizetype jobsBefore);
+    // A page's lines, each led by as many blanks as the room left of it
+    // measures, or by "<N blanks>" when that is no whole number.
+    QStringList Text(const QList<PrintedLine>& lines) const;
+    static QString RootText(TForm1& window);
+
+    QString output_;
+    QTemporaryDir dir_;
+    // Left edge of the printable area and width of a blank, in points.
+    double left_ = 0;
+    double blank_ = 0;
+};
+
+void TestPrint::initTestCase() {
+    QVERIFY2(!qEnvironmentVariableIsEmpty("CUPS_SERVER"),
+             "run through ctest: the print_server fixture provides the server");
+    output_ = qEnvironmentVariable("KEYLOFT_PRINT_OUTPUT");
+    QVERIFY(!output_.isEmpty());
+    QVERIFY(dir_.isValid());
+    QCOMPARE(QPrinterInfo::defaultPrinter().printerName(), QString("keyloft-pdf"));
+
+    QPrinter printer(QPrinterInfo::defaultPrinter(), QPrinter::HighResolution);
+    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    font.setPointSize(8);
+    left_ = printer.pageLayout().paintRect(QPageLayout::Point).left();
+    blank_ =
+        QFontMetricsF(font, &printer).horizontalAdvance(QChar(' ')) * 72.0 / printer.resolution();
+    QVERIFY(blank_ > 0.5);
+}
+
+void TestPrint::init() {
+    QVERIFY(printtest::WaitUntilIdle());
+    QFile::remove(output_);
+}
+
+std::unique_ptr<TForm1> TestPrint::OpenWindow(const QByteArray& bytes) {
+    const QString path = dir_.filePath("settings.ini");
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) return nullptr;
+    file.close();
+    return std::make_unique<TForm1>(QStringList{path});
+}
+
+QString TestPrint::RootText(TForm1& window) {
+    const keyloft::Node* root = window.document().First();
+    if (root == nullptr) return {};
+    return QString::fromUtf8(root->text().data(), static_cast<qsizetype>(root->text().size()));
+}
+
+TestPrint::Pages TestPrint::WaitForOutput(qsizetype jobsBefore) {
+    if (!printtest::WaitUntilIdle()) return {};
+    if (printtest::Jobs("completed").size() != jobsBefore + 1) return {};
+    return printtest::PdfLines(output_);
+}
+
+TestPrint::Pages TestPrint::PrintFrom(TForm1& window) {
+    auto* print = window.findChild<QAction*>("actPrint");
+    if (print == nullptr) return {};
+    const qsizetype jobsBefore = printtest::Jobs("completed").size();
+    print->trigger();
+    return WaitForOutput(jobsBefore);
+}
+
+QStringList TestPrint::Text(const QList<PrintedLine>& lines) const {
+    QStringList texts;
+    for (const PrintedLine& line : lines) {
+        const double blanks = (line.x - left_) / blank_;
+        const long whole = std::lround(blanks);
+        if (whole < 0 || std::abs(blanks - static_cast<double>(whole)) > 0.1) {
+            texts << QString("<%1 blanks>%2").arg(blanks).arg(line.text);
+        } else {
+            texts << QString(whole, ' ') + line.text;
+        }
+    }
+    return texts;
+}
+
+void TestPrint::printsEveryNodeIndentedByLevel() {
+    auto window = OpenWindow("[a]\r\nx=1\r\n[b]\r\n[c]\r\n;note\r\nkey=two words\r\n");
+    QVERIFY(window);
+    window->show();
+    // Every section collapsed: what is hidden is printed all the same.
+    window->findChild<QAction*>("actCollapseAll")->trigger();
+    QVERIFY(!window->treeView()->isExpanded(window->treeView()->model()->index(0, 0)));
+
+    DialogAnswerer answerer;
+    const Pages pages = PrintFrom(*window);
+    QVERIFY(answerer.seen.isEmpty());
+    QCOMPARE(pages.size(), 1);
+    const QStringList expected{
+        RootText(*window), "  [a]", "    x=1", "  [b]", "  [c]", "    ;note", "    key=two words",
+    };
+    QCOMPARE(Text(pages[0]), expected);
+    QVERIFY(!window->document().ItemsChanged);
+}
+
+// A key node whose text is empty still takes its line: the next line comes
+// two line heights down. (Its blanks leave nothing pdftotext can see.)
+void TestPrint::keepsTheLineOfAnEmptyKey() {
+    auto window = OpenWindow("[a]\r\nx=1\r\n");
+    QVERIFY(window);
+    keyloft::Document& doc = window->document();
+    keyloft::Node* section = doc.First()->child(0);
+    doc.AddChild(section, "");
+    doc.AddChild(section, "y=2");
+
+    const Pages pages = PrintFrom(*window);
+    QCOMPARE(pages.size(), 1);
+    const QList<PrintedLine>& lines = pages[0];
+    QCOMPARE(Text(lines), (QStringList{RootText(*window), "  [a]", "    x=1", "    y=2"}));
+    const double line = lines[2].y - lines[1].y;
+    QVERIFY(line > 0);
+    QVERIFY(qAbs(lines[1].y - lines[0].y - line) < 0.01);
+    QVERIFY2(qAbs(lines[3].y - lines[2].y - 2 * line) < 0.01,
+             qPrintable(QString("%1 after a line of %2").arg(lines[3].y - lines[2].y).arg(line)));
+}
+
+void TestPrint::wrapsLongLinesAtTheLeftEdge() {
+    QByteArray words;
+    for (int i = 0; i < 60; ++i) words += "word" + QByteArray::number(i) + "_";
+    auto window = OpenWindow("[long]\r\nkey=" + words + "\r\nafter=1\r\n");
+    QVERIFY(window);
+
+    const Pages pages = PrintFrom(*window);
+    QCOMPARE(pages.size(), 1);
+    const QStringList lines = Text(pages[0]);
+    QVERIFY2(lines.size() >= 5, qPrintable(lines.join('\n')));
+    QCOMPARE(lines[1], QString("  [long]"));
+    QVERIFY2(lines[2].startsWith("    key=word0_"), qPrintable(lines[2]));
+    // The continuation lines start at the left edge, and together the lines
+    // hold the whole text in order.
+    QString joined = lines[2].mid(4);
+    qsizetype i = 3;
+    for (; i < lines.size() - 1; ++i) {
+        QVERIFY2(!lines[i].startsWith(' ') && !lines[i].startsWith('<'), qPrintable(lines[i]));
+        joined += lines[i];
+    }
+    QVERIFY(i > 3);
+    QCOMPARE(joined, "key=" + QString::fromLatin1(words));
+    QCOMPARE(lines.last(), QString("    after=1"));
+}
+
+// Lines per page follow from the page height and the line height, the
+// font's height + 2 device units: a line goes on the page while its top
+// stays within the page less two lines.
+void TestPrint::fillsPagesByTheLineHeight() {
+    QPrinter printer(QPrinterInfo::defaultPrinter(), QPrinter::HighResolution);
+    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    font.setPointSize(8);
+    const int lineHeight = QFontMetrics(font, &printer).height() + 2;
+    const int perPage = printer.height() / lineHeight - 1;
+    QVERIFY(perPage > 10);
+
+    // The root and one section, then keys to fill two pages and 5 lines.
+    const int keys = 2 * perPage + 5 - 2;
+    QByteArray ini = "[s]\r\n";
+    for (int k = 0; k < keys; ++k) ini += "k" + QByteArray::number(k) + "=v\r\n";
+    auto window = OpenWindow(ini);
+    QVERIFY(window);
+
+    const Pages pages = PrintFrom(*window);
+    QCOMPARE(pages.size(), 3);
+    QCOMPARE(pages[0].size(), perPage);
+    QCOMPARE(pages[1].size(), perPage);
+    QCOMPARE(pages[2].size(), 5);
+    QCOMPARE(Text(pages[0]).first(), RootText(*window));
+    QCOMPARE(Text(pages[1]).first(), "    k" + QString::number(perPage - 2) + "=v");
+    QCOMPARE(Text(pages[2]).last(), "    k" + QString::number(keys - 1) + "=v");
+    // Every page starts at the top of the printable area.
+    QVERIFY(qAbs(pages[1].first().y - pages[0].first().y) < 0.01);
+    QVERIFY(qAbs(pages[2].first().y - pages[0].first().y) < 0.01);
+}
+
+void TestPrint::decodesNodeTexts_data() {
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QString>("key");
+    QTest::newRow("utf-8") << QByteArray("[s]\r\nname=caf\xC3\xA9\xE2\x82\xAC\r\n")
+                           << QString::fromUtf8("    name=caf\xC3\xA9\xE2\x82\xAC");
+    QTest::newRow("windows-1252") << QByteArray("[s]\r\nname=caf\xE9\x80\r\n")
+                                  << QString::fromUtf8("    name=caf\xC3\xA9\xE2\x82\xAC");
+}
+
+void TestPrint::decodesNodeTexts() {
+    QFETCH(QByteArray, file);
+    QFETCH(QString, key);
+    auto window = OpenWindow(file);
+    QVERIFY(window);
+    const Pages pages = PrintFrom(*window);
+    QCOMPARE(pages.size(), 1);
+    QCOMPARE(Text(pages[0]), (QStringList{RootText(*window), "  [s]", key}));
+}
+
+// Between pages the window takes commands: Close INI clears the tree while
+// the job is being laid out, and the job still prints the whole document.
+void TestPrint::printsTheDocumentAsItWasWhenAsked() {
+    QByteArray ini;
+    for (int s = 0; s < 40; ++s) {
+        ini += "[section" + QByteArray::number(s) + "]\r\n";
+        for (int k = 0; k < 9; ++k)
+            ini += "key" + QByteArray::number(k) + "=" + QByteArray::number(s) + "\r\n";
+    }
+    auto window = OpenWindow(ini);
+    QVERIFY(window);
+    const QString root = RootText(*window);
+
+    bool printReturned = false;
+    bool clearedDuringPrint = false;
+    QTimer::singleShot(0, window.get(), [&] {
+        clearedDuringPrint = !printReturned;
+        window->findChild<QAction*>("actClearAll")->trigger();
+    });
+    const qsizetype jobsBefore = printtest::Jobs("completed").size();
+    window->findChild<QAction*>("actPrint")->trigger();
+    printReturned = true;
+    QVERIFY(clearedDuringPrint);
+    QCOMPARE(window->document().Count(), std::size_t{0});
+
+    const Pages pages = WaitForOutput(jobsBefore);
+    QVERIFY(pages.size() >= 2);
+    QStringList lines;
+    for (const auto& page : pages) lines += Text(page);
+    QCOMPARE(lines.size(), 1 + 40 * 10);
+    QCOMPARE(lines.first(), root);
+    QCOMPARE(lines[1], QString("  [section0]"));
+    QCOMPARE(lines.last(), QString("    key8=39"));
+}
+
+// A print asked for between pages fails with the error dialog; the running
+// job goes on to its end.
+void TestPrint::refusesASecondPrintWhileLayingOut() {
+    QByteArray ini;
+    for (int k = 0; k < 300; ++k)
+        ini += k % 10 == 0 ? "[s" + QByteArray::number(k) + "]\r\n" : "k=v\r\n";
+    auto window = OpenWindow(ini);
+    QVERIFY(window);
+    auto* print = window->findChild<QAction*>("actPrint");
+
+    DialogAnswerer answerer;
+    bool askedDuringPrint = false;
+    bool printReturned = false;
+    QTimer::singleShot(0, window.get(), [&] {
+        askedDuringPrint = !printReturned;
+        print->trigger();
+    });
+    const qsizetype jobsBefore = printtest::Jobs("completed").size();
+    print->trigger();
+    printReturned = true;
+
+    QVERIFY(askedDuringPrint);
+    QCOMPARE(answerer.seen.size(), 1);
+    QCOMPARE(answerer.seen[0].title, QString("INI Files editor"));
+    QCOMPARE(answerer.seen[0].text, QString("Printing in progress."));
+    QCOMPARE(answerer.seen[0].icon, QMessageBox::Critical);
+
+    const Pages pages = WaitForOutput(jobsBefore);
+    QVERIFY(pages.size() >= 2);
+    qsizetype lines = 0;
+    for (const auto& page : pages) lines += page.size();
+    QCOMPARE(lines, 1 + 300);
+    // Once the job is done, the next print goes through.
+    QCOMPARE(PrintFrom(*window).size(), pages.size());
+    QCOMPARE(answerer.seen.size(), 1);
+}
+
+void TestPrint::emptyDocumentPrintsNothing() {
+    TForm1 window;
+    DialogAnswerer answerer;
+    const QStringList jobsBefore = printtest::Jobs("all");
+    window.findChild<QAction*>("actPrint")->trigger();
+
+    QCOMPARE(answerer.seen.size(), 1);
+    QCOMPARE(answerer.seen[0].title, QString("Information"));
+    QCOMPARE(answerer.seen[0].text, QString("No INI file is loaded"));
+    QCOMPARE(printtest::Jobs("all"), jobsBefore);
+    QVERIFY(!QFile::exists(output_));
+}
+
+// The printer found by the first job stays the printer: once it is gone,
+// printing fails even though another default printer exists.
+void TestPrint::keepsTheFirstPrinterForTheRun() {
+    QVERIFY(printtest::Run("lpadmin", {"-p", "keyloft-gone", "-E", "-v", "file:///dev/null"}));
+    QVERIFY(printtest::Run("lpadmin", {"-d", "keyloft-gone"}));
+    auto restoreDefault = qScopeGuard([] {
+        printtest::Run("lpadmin", {"-x", "keyloft-gone"});
+        printtest::Run("lpadmin", {"-d", "keyloft-pdf"});
+    });
+
+    keyloft::Document doc;
+    doc.AddRoot("r.ini");
+    keyloft::ui::DocumentPrinter printer;
+    const qsizetype jobsBefore = printtest::Jobs("completed").size();
+    printer.Print(doc);
+    QVERIFY(printtest::WaitUntilIdle());
+    QCOMPARE(printtest::Jobs("completed").size(), jobsBefore + 1);
+    QVERIFY(!QFile::exists(output_));
+
+    QVERIFY(printtest::Run("lpadmin", {"-x", "keyloft-gone"}));
+    QVERIFY(printtest::Run("lpadmin", {"-d", "keyloft-pdf"}));
+    restoreDefault.dismiss();
+    QCOMPARE(QPrinterInfo::defaultPrinter().printerName(), QString("keyloft-pdf"));
+    const QStringList jobsLeft = printtest::Jobs("all");
+    try {
+        printer.Print(doc);
+        QFAIL("printed on a printer that is gone");
+    } catch (const keyloft::Failure& failure) {
+        QCOMPARE(QString(failure.what()), QString("Printer selected is not valid"));
+    }
+    QVERIFY(!printer.IsPrinting());
+    QCOMPARE(printtest::Jobs("all"), jobsLeft);
+    QVERIFY(!QFile::exists(output_));
+}
+
+QTEST_MAIN(TestPrint)
+#include "tst_print.moc"

@@ -1,0 +1,64 @@
+// The print surface over a QPainter that is drawing on a QPrinter.
+#include "QtPrintSurface.h"
+
+#include <QFontDatabase>
+#include <QPainter>
+#include <QPrinter>
+#include <string>
+#include <utility>
+
+#include "Encoding.h"
+
+namespace keyloft::ui {
+
+namespace {
+
+QFont PrintFont() {
+    QFont font = QFontDatabase::systemFont(QFontDatabase::GeneralFont);
+    font.setPointSize(8);
+    return font;
+}
+
+}  // namespace
+
+// Metrics taken for the printer turn the font's points into device units at
+// the printer's resolution.
+QtPrintSurface::QtPrintSurface(QPrinter& printer, QPainter& painter, keyloft::TextEncoding encoding,
+                               std::function<void()> pageDone)
+    : printer_(printer),
+      painter_(painter),
+      encoding_(encoding),
+      pageDone_(std::move(pageDone)),
+      font_(PrintFont()),
+      metrics_(font_, &printer),
+      pageWidth_(printer.width()),
+      pageHeight_(printer.height()) {
+    painter_.setFont(font_);
+}
+
+int QtPrintSurface::AverageCharWidth() const { return metrics_.averageCharWidth(); }
+
+int QtPrintSurface::CharHeight() const { return metrics_.height(); }
+
+keyloft::Extent QtPrintSurface::Measure(std::string_view run) const {
+    return {metrics_.horizontalAdvance(Decode(run)), metrics_.height()};
+}
+
+void QtPrintSurface::Draw(int x, int y, std::string_view run) {
+    painter_.drawText(x, y + metrics_.ascent(), Decode(run));
+}
+
+void QtPrintSurface::NewPage() {
+    printer_.newPage();
+    if (pageDone_) pageDone_();
+}
+
+QString QtPrintSurface::Decode(std::string_view run) const {
+    if (encoding_ == keyloft::TextEncoding::Utf8) {
+        return QString::fromUtf8(run.data(), static_cast<qsizetype>(run.size()));
+    }
+    const std::string utf8 = keyloft::Cp1252ToUtf8(run);
+    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+}
+
+}  // namespace keyloft::ui
