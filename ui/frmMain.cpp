@@ -10,6 +10,7 @@
 #include <QIcon>
 #include <QLabel>
 #include <QMenuBar>
+#include <QProxyStyle>
 #include <QScopeGuard>
 #include <QStatusBar>
 #include <QToolBar>
@@ -88,6 +89,16 @@ const Menu kMenus[] = {
     {"Help1", "Help", {{"actAbout", nullptr}}},
 };
 
+// Keeps the style from painting the indentation of a selected row.
+class NoSelectedDecorationStyle : public QProxyStyle {
+public:
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override {
+        if (hint == SH_ItemView_ShowDecorationSelected) return 0;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
 const Command& CommandNamed(const char* name) {
     for (const Command& command : kCommands) {
         if (std::string_view(command.name) == name) return command;
@@ -147,12 +158,11 @@ void TForm1::CreateComponents() {
     tv1->setSelectionMode(QAbstractItemView::SingleSelection);
     tv1->setEditTriggers(QAbstractItemView::SelectedClicked | QAbstractItemView::EditKeyPressed);
     tv1->setContextMenuPolicy(Qt::NoContextMenu);
-    tv1->setStyleSheet("QTreeView::item { height: 18px; }");
-    QPalette palette = tv1->palette();
-    for (auto group : {QPalette::Active, QPalette::Inactive}) {
-        palette.setColor(group, QPalette::Highlight, QColor(192, 192, 192));
-    }
-    tv1->setPalette(palette);
+    // The node delegate paints a selected node's label silver; nothing else
+    // of the row is highlighted.
+    auto* treeStyle = new NoSelectedDecorationStyle;
+    treeStyle->setParent(tv1);
+    tv1->setStyle(treeStyle);
     tv1->setModel(model_.get());
     delegate_ = new NodeDelegate(*model_, tv1);
     tv1->setItemDelegate(delegate_);
