@@ -2,6 +2,7 @@
 #include "IniTreeView.h"
 
 #include <QItemSelectionModel>
+#include <QPainter>
 
 namespace keyloft::ui {
 
@@ -45,6 +46,36 @@ void IniTreeView::selectIndex(const QModelIndex& index) {
     for (const QModelIndex& up : ancestors) expand(up);
     selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
     scrollTo(index);
+}
+
+void IniTreeView::drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const {
+    const int step = indentation();
+    // Column of a level's lines: the root's sit in the first indentation
+    // column because the root is decorated too.
+    int level = 0;
+    for (QModelIndex up = index.parent(); up.isValid(); up = up.parent()) ++level;
+    const int midY = rect.top() + rect.height() / 2;
+    auto columnX = [&](int depth) {
+        return (isRightToLeft() ? rect.right() - step * (depth + 1) : rect.left() + step * depth) + step / 2;
+    };
+    auto hasNextSibling = [this](const QModelIndex& i) {
+        return model()->index(i.row() + 1, 0, i.parent()).isValid();
+    };
+
+    painter->save();
+    QPen pen(palette().color(QPalette::Mid));
+    pen.setStyle(Qt::DotLine);
+    painter->setPen(pen);
+    const int x = columnX(level);
+    const bool first = index.row() == 0 && !index.parent().isValid();
+    painter->drawLine(x, first ? midY : rect.top(), x, hasNextSibling(index) ? rect.bottom() : midY);
+    painter->drawLine(x, midY, x + step / 2, midY);
+    int depth = level - 1;
+    for (QModelIndex up = index.parent(); up.isValid(); up = up.parent(), --depth) {
+        if (hasNextSibling(up)) painter->drawLine(columnX(depth), rect.top(), columnX(depth), rect.bottom());
+    }
+    painter->restore();
+    QTreeView::drawBranches(painter, rect, index);
 }
 
 void IniTreeView::onCollapsed(const QModelIndex& index) {
