@@ -115,7 +115,7 @@ std::optional<std::string> Utf8ToCp1252(std::string_view utf8, std::string* bad)
     while (i < utf8.size()) {
         std::size_t len = SequenceLength(s + i, utf8.size() - i);
         if (len == 0) {
-            if (bad) bad->assign(utf8.substr(i, 1));
+            if (bad) bad->assign(1, utf8[i]);
             return std::nullopt;
         }
         const char32_t cp = Decode(s + i, len);

@@ -2,11 +2,18 @@
 #include "Rules.h"
 
 #include <algorithm>
+#include <initializer_list>
 
 namespace keyloft {
 
 namespace {
 constexpr char UpperAZChar(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+std::string Joined(std::initializer_list<std::string_view> parts) {
+    std::string text;
+    for (const std::string_view part : parts) text.append(part);
+    return text;
+}
 }  // namespace
 
 std::string UpperAZ(std::string_view text) {
@@ -20,19 +27,19 @@ bool EndsWithIni(std::string_view text) {
 }
 
 std::string NewIniRootText(std::string_view name) {
-    return EndsWithIni(name) ? std::string(name) : std::string(name) + ".ini";
+    return EndsWithIni(name) ? std::string(name) : Joined({name, ".ini"});
 }
 
 std::string NewSectionText(std::string_view name) {
     if (name.find('[') != std::string_view::npos) return std::string(name);
-    return "[" + std::string(name) + "]";
+    return Joined({"[", name, "]"});
 }
 
 std::string NewKeyText(std::string_view name, std::string_view value) {
-    return std::string(name) + "=" + std::string(value);
+    return Joined({name, "=", value});
 }
 
-std::string CommentedText(std::string_view text) { return ";" + std::string(text); }
+std::string CommentedText(std::string_view text) { return Joined({";", text}); }
 
 std::string UncommentedText(std::string_view text) {
     return text.empty() ? std::string() : std::string(text.substr(1));

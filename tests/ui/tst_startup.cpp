@@ -1,6 +1,7 @@
 // Start-up of the main window: which command lines load a file.
 #include <QAction>
 #include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -13,10 +14,25 @@ using keyloft::test::DialogScript;
 class StartupTest : public QObject {
     Q_OBJECT
 private slots:
+    void initTestCase();
     void commandLine_data();
     void commandLine();
+    void bareNameInCurrentFolder();
     void failedStartupLoadShowsErrorFirst();
+
+private:
+    // Holds "my settings.ini", and "my" so that the first half of that name
+    // is an existing file too.
+    QTemporaryDir dir_;
 };
+
+void StartupTest::initTestCase() {
+    QVERIFY(dir_.isValid());
+    const QString sample = QStringLiteral(KEYLOFT_SOURCE_DIR "/examples/sample.ini");
+    QVERIFY(QFile::copy(sample, dir_.filePath("my settings.ini")));
+    QVERIFY(QFile::copy(sample, dir_.filePath("my")));
+    QVERIFY(QFile::copy(sample, dir_.filePath("bare.cfg")));
+}
 
 void StartupTest::commandLine_data() {
     QTest::addColumn<QStringList>("arguments");
@@ -28,6 +44,10 @@ void StartupTest::commandLine_data() {
     QTest::newRow("a folder") << QStringList{QStringLiteral(KEYLOFT_SOURCE_DIR)} << QString();
     QTest::newRow("missing file") << QStringList{sample + ".missing"} << QString();
     QTest::newRow("two arguments") << QStringList{sample, sample} << QString();
+    QTest::newRow("path with a blank as one argument")
+        << QStringList{dir_.filePath("my settings.ini")} << "my settings.ini";
+    QTest::newRow("path with a blank as two arguments")
+        << QStringList{dir_.filePath("my"), "settings.ini"} << QString();
 }
 
 void StartupTest::commandLine() {
@@ -44,6 +64,17 @@ void StartupTest::commandLine() {
     QVERIFY(window.document().Count() > 1);
     QCOMPARE(QString::fromStdString(std::string(window.document().First()->text())), root);
     QCOMPARE(window.selectedNode(), window.document().First());
+}
+
+void StartupTest::bareNameInCurrentFolder() {
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir_.path()));
+    TForm1 window(QStringList{"bare.cfg"});
+    QVERIFY(QDir::setCurrent(previous));
+    QCOMPARE(window.statusText(), QString("Ready"));
+    QVERIFY(window.document().Count() > 1);
+    QCOMPARE(QString::fromStdString(std::string(window.document().First()->text())),
+             QString("bare.cfg"));
 }
 
 void StartupTest::failedStartupLoadShowsErrorFirst() {

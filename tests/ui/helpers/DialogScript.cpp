@@ -67,6 +67,11 @@ DialogScript& DialogScript::cancel() {
 
 DialogScript& DialogScript::chooseFile(const QString& path) { return typeAndAccept(path); }
 
+DialogScript& DialogScript::rejectUnexpected() {
+    rejectUnexpected_ = true;
+    return *this;
+}
+
 void DialogScript::start() {
     timer_.setInterval(10);
     QObject::connect(&timer_, &QTimer::timeout, this, [this] { poll(); });
@@ -74,7 +79,7 @@ void DialogScript::start() {
 }
 
 void DialogScript::poll() {
-    if (finished()) {
+    if (finished() && !rejectUnexpected_) {
         timer_.stop();
         return;
     }
@@ -90,9 +95,21 @@ void DialogScript::poll() {
         seen.text = input->labelText();
     }
     seen_.push_back(seen);
+    if (finished()) {
+        QTimer::singleShot(0, modal, [this, modal] {
+            if (auto* dialog = qobject_cast<QDialog*>(modal)) dialog->reject();
+            if (!modal->isVisible() && last_ == modal) last_ = nullptr;
+        });
+        return;
+    }
     const Action action = steps_[next_++];
     // Run the answer from a fresh event, outside this timer's slot.
-    QTimer::singleShot(0, modal, [action, modal] { action(modal); });
+    // A dialog object the window keeps (its file dialogs) may come back for
+    // the next step: once the answer has closed it, it counts as new again.
+    QTimer::singleShot(0, modal, [this, action, modal] {
+        action(modal);
+        if (!modal->isVisible() && last_ == modal) last_ = nullptr;
+    });
 }
 
 QString DialogScript::describe() const {

@@ -36,6 +36,10 @@ public:
     DialogScript& typeAndAccept(const QString& text);  // input prompt: type, OK
     DialogScript& cancel();                          // input prompt or file dialog: Cancel
     DialogScript& chooseFile(const QString& path);   // file dialog: type the name, accept
+    // After the last step, records every further modal dialog in seen() and
+    // rejects it, so that a command asking more than the script expects ends
+    // (and the test can count seen()) instead of waiting for ever.
+    DialogScript& rejectUnexpected();
 
     void start();
     bool finished() const { return next_ == steps_.size(); }
@@ -51,6 +55,7 @@ private:
     std::vector<SeenDialog> seen_;
     QPointer<QWidget> last_;
     QTimer timer_;
+    bool rejectUnexpected_ = false;
 };
 
 // Processes events until `condition` holds or `ms` pass.

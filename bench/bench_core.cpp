@@ -1,0 +1,609 @@
+// Times the core's load, save and text dump on generated INI files of one
+// thousand to ten million lines, against what the machine needs to merely
+// read the bytes (and count lines) and to write them back.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <exception>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "Document.h"
+#include "Dump.h"
+#include "IniFile.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::size_t kTargetLines = 1'000'000;  // where the targets apply
+constexpr double kLoadTarget = 5.0;              // load <= 5 x read+count
+constexpr double kSaveTarget = 3.0;              // save <= 3 x write
+
+enum class Shape { Typical, OneKey };
+
+const char* ShapeName(Shape shape) { return shape == Shape::Typical ? "typical" : "one-key"; }
+
+const char* ShapeTitle(Shape shape) {
+    return shape == Shape::Typical ? "typical mix: ~20 lines a section, comments, blank lines, "
+                                     "\"=\" and \";\" in values"
+                                   : "one key per section";
+}
+
+struct Options {
+    std::vector<std::size_t> sizes = {1'000, 100'000, 1'000'000, 10'000'000};
+    std::size_t maxLines = 10'000'000;
+    int runs = 0;  // 0: 3 runs, 1 from ten million lines on
+    std::vector<Shape> shapes = {Shape::Typical, Shape::OneKey};
+    std::string keepDir;
+    bool generateOnly = false;
+};
+
+[[noreturn]] void Fail(const std::string& what) {
+    const int err = errno;
+    throw std::runtime_error(what + ": " + std::strerror(err));
+}
+
+// ---------------------------------------------------------------------------
+// Generating files
+
+// xorshift64*: the same files on every run and every machine.
+class Random {
+public:
+    std::uint64_t Next() {
+        state_ ^= state_ >> 12;
+        state_ ^= state_ << 25;
+        state_ ^= state_ >> 27;
+        return state_ * 0x2545F4914F6CDD1DULL;
+    }
+    unsigned Below(unsigned n) { return static_cast<unsigned>(Next() % n); }
+
+private:
+    std::uint64_t state_ = 0x9E3779B97F4A7C15ULL;
+};
+
+class FileWriter {
+public:
+    explicit FileWriter(const std::string& path)
+        : fd_(::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644)) {
+        if (fd_ < 0) Fail("cannot create " + path);
+        buffer_.reserve(kChunk + 4096);
+    }
+    ~FileWriter() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    FileWriter(const FileWriter&) = delete;
+    FileWriter& operator=(const FileWriter&) = delete;
+
+    void Line(std::string_view text) {
+        buffer_.append(text);
+        buffer_.push_back('\n');
+        if (buffer_.size() >= kChunk) Flush();
+    }
+    // Flushed to the disk, so that its write-back does not run during the
+    // measurements.
+    void Close() {
+        Flush();
+        if (::fsync(fd_) != 0) Fail("cannot fsync generated file");
+        if (::close(fd_) != 0) Fail("cannot close generated file");
+        fd_ = -1;
+    }
+
+private:
+    static constexpr std::size_t kChunk = 1 << 20;
+    void Flush() {
+        std::size_t done = 0;
+        while (done < buffer_.size()) {
+            ssize_t n = ::write(fd_, buffer_.data() + done, buffer_.size() - done);
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) Fail("cannot write generated file");
+            done += static_cast<std::size_t>(n);
+        }
+        buffer_.clear();
+    }
+
+    int fd_;
+    std::string buffer_;
+};
+
+// What a generated file holds, as the reading should find it.
+struct Generated {
+    std::string path;
+    std::size_t bytes = 0;
+    std::size_t lines = 0;
+    std::size_t sections = 0;
+    std::size_t keys = 0;  // lines that become key nodes
+};
+
+// Writes exactly `lines` lines. Section names are all different, so every
+// key line lands under its own header whatever the reading does with equal
+// names.
+Generated Generate(Shape shape, std::size_t lines, const std::string& path) {
+    Generated g;
+    g.path = path;
+    FileWriter out(path);
+    Random rnd;
+    std::string line;
+
+    auto room = [&] { return g.lines < lines; };
+    auto dropped = [&](std::string_view text) {
+        out.Line(text);
+        ++g.lines;
+    };
+    auto key = [&](std::string_view text) {
+        out.Line(text);
+        ++g.lines;
+        ++g.keys;
+    };
+    auto header = [&](std::string_view text) {
+        out.Line(text);
+        ++g.lines;
+        ++g.sections;
+    };
+
+    if (shape == Shape::OneKey) {
+        for (std::size_t s = 0; room(); ++s) {
+            header("[S" + std::to_string(s) + "]");
+            if (room()) key("k=v" + std::to_string(s));
+        }
+    } else {
+        if (room()) dropped("; generated by keyloft_bench");
+        if (room()) dropped("Version=1");  // before the first header: not read
+        for (std::size_t s = 0; room(); ++s) {
+            const std::string n = std::to_string(s);
+            const bool commented = s % 50 == 49;
+            if (commented)
+                header(";[Old " + n + "]");
+            else if (s % 7 == 3)
+                header("[ Section " + n + " ]");
+            else
+                header("[Section" + n + "]");
+            const unsigned count = 15 + rnd.Below(11);
+            for (unsigned k = 0; k < count && room(); ++k) {
+                const std::string kn = std::to_string(k);
+                const std::string v = std::to_string(rnd.Next() % 1'000'000);
+                const unsigned r = rnd.Below(100);
+                if (commented) {
+                    key(";Mode" + kn + "=" + v);
+                } else if (r < 55) {
+                    key("key" + kn + "=value" + v);
+                } else if (r < 68) {
+                    key("Key " + kn + " = some value " + v);
+                } else if (r < 74) {
+                    key("Path" + kn + " = C:\\data\\" + n + ";D:\\x = y");
+                } else if (r < 78) {
+                    key("Url" + kn + "=http://example.com/?a=" + v + "&b=2;c=3");
+                } else if (r < 83) {
+                    key(";Height" + kn + "=480");
+                } else if (r < 89) {
+                    dropped("; note about key " + kn + " of section " + n);
+                } else if (r < 93) {
+                    dropped("");
+                } else if (r < 96) {
+                    key("Enabled" + kn);
+                } else {
+                    key("\tIndented" + kn + "\t=\t" + v + "  ");
+                }
+            }
+            if (room()) dropped("");
+        }
+    }
+    out.Close();
+    g.bytes = static_cast<std::size_t>(fs::file_size(path));
+    return g;
+}
+
+// ---------------------------------------------------------------------------
+// Baselines
+
+std::unique_ptr<char[]> ReadAll(const std::string& path, std::size_t& size) {
+    int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd < 0) Fail("cannot open " + path);
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) Fail("cannot stat " + path);
+    size = static_cast<std::size_t>(st.st_size);
+    std::unique_ptr<char[]> data(new char[size + 1]);
+    std::size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::read(fd, data.get() + done, size - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) Fail("cannot read " + path);
+        if (n == 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+    size = done;
+    return data;
+}
+
+// Read the whole file into memory and count its line feeds.
+std::size_t ReadAndCountLines(const std::string& path) {
+    std::size_t size = 0;
+    std::unique_ptr<char[]> data = ReadAll(path, size);
+    std::size_t count = 0;
+    const char* p = data.get();
+    const char* end = p + size;
+    while (p < end) {
+        const void* hit = std::memchr(p, '\n', static_cast<std::size_t>(end - p));
+        if (hit == nullptr) break;
+        ++count;
+        p = static_cast<const char*>(hit) + 1;
+    }
+    return count;
+}
+
+// Create the file and hand it all the bytes in one write() (more only when
+// the kernel takes less), optionally forcing them to the disk.
+void WriteAll(const std::string& path, const char* data, std::size_t size, bool sync) {
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) Fail("cannot create " + path);
+    std::size_t done = 0;
+    while (done < size) {
+        ssize_t n = ::write(fd, data + done, size - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) Fail("cannot write " + path);
+        done += static_cast<std::size_t>(n);
+    }
+    if (sync && ::fsync(fd) != 0) Fail("cannot fsync " + path);
+    if (::close(fd) != 0) Fail("cannot close " + path);
+}
+
+// ---------------------------------------------------------------------------
+// Timing and printing
+
+double Seconds(Clock::time_point from, Clock::time_point to) {
+    return std::chrono::duration<double>(to - from).count();
+}
+
+// Best of `runs`: `before` runs untimed ahead of each timed `work`.
+template <class Before, class Work>
+double BestOf(int runs, Before before, Work work) {
+    double best = 1e300;
+    for (int i = 0; i < runs; ++i) {
+        before();
+        const auto t0 = Clock::now();
+        work();
+        const auto t1 = Clock::now();
+        best = std::min(best, Seconds(t0, t1));
+    }
+    return best;
+}
+
+std::string Time(double seconds) {
+    char buf[32];
+    const double ms = seconds * 1e3;
+    if (ms < 1)
+        std::snprintf(buf, sizeof buf, "%.3f ms", ms);
+    else if (ms < 100)
+        std::snprintf(buf, sizeof buf, "%.2f ms", ms);
+    else
+        std::snprintf(buf, sizeof buf, "%.0f ms", ms);
+    return buf;
+}
+
+std::string Bytes(std::size_t bytes) {
+    char buf[32];
+    const double b = static_cast<double>(bytes);
+    if (bytes < 10'000)
+        std::snprintf(buf, sizeof buf, "%zu B", bytes);
+    else if (bytes < 1'000'000)
+        std::snprintf(buf, sizeof buf, "%.1f KB", b / 1e3);
+    else
+        std::snprintf(buf, sizeof buf, "%.1f MB", b / 1e6);
+    return buf;
+}
+
+std::string Ratio(double r) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.2fx", r);
+    return buf;
+}
+
+std::string PeakRss() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return Bytes(static_cast<std::size_t>(usage.ru_maxrss) * 1024);
+}
+
+struct Figures {
+    Shape shape;
+    std::size_t lines = 0;
+    double read = 0, load = 0, save = 0, write = 0, writeSync = 0, dump = 0;
+};
+
+// ---------------------------------------------------------------------------
+// One file
+
+Figures Measure(const Generated& g, Shape shape, int runs, const fs::path& work,
+                std::vector<std::string>& problems) {
+    Figures f;
+    f.shape = shape;
+    f.lines = g.lines;
+    const std::string label =
+        std::string(ShapeName(shape)) + " " + std::to_string(g.lines) + " lines: ";
+
+    // One untimed pass first, so that every figure starts from a file in the
+    // page cache, also when a size runs only once.
+    std::size_t counted = ReadAndCountLines(g.path);
+    f.read = BestOf(
+        runs, [] {}, [&] { counted = ReadAndCountLines(g.path); });
+    if (counted != g.lines)
+        problems.push_back(label + "counted " + std::to_string(counted) + " line feeds");
+
+    std::unique_ptr<keyloft::Document> doc;
+    keyloft::LoadResult loaded;
+    f.load = BestOf(
+        runs, [&] { doc = std::make_unique<keyloft::Document>(); },
+        [&] { loaded = keyloft::LoadIniFile(*doc, g.path); });
+    if (loaded.sectionCount != g.sections || loaded.keyCount != g.keys)
+        problems.push_back(label + "loaded " + keyloft::LoadReport(loaded) + ", expected " +
+                           std::to_string(g.keys) + " keys in " + std::to_string(g.sections) +
+                           " sections");
+
+    const std::string saved = (work / "saved.ini").string();
+    auto removeSaved = [&] {
+        fs::remove(saved);
+        fs::remove(keyloft::BackupName(saved));
+    };
+    f.save = BestOf(runs, removeSaved, [&] { keyloft::SaveIniFile(*doc, saved); });
+
+    // The dump writes one line per node, the root included.
+    std::size_t dumpedLines = 0;
+    f.dump = BestOf(
+        runs, [] {},
+        [&] {
+            keyloft::StringTextFile text;
+            keyloft::DumpTreeviewToTextfile(*doc, text);
+            dumpedLines =
+                static_cast<std::size_t>(std::count(text.text().begin(), text.text().end(), '\n'));
+        });
+    if (dumpedLines != 1 + g.sections + g.keys)
+        problems.push_back(label + "the dump has " + std::to_string(dumpedLines) +
+                           " lines, expected " + std::to_string(1 + g.sections + g.keys));
+    doc.reset();
+
+    // The saved file must read back as the same tree. Its bytes may differ
+    // from the generated ones: the reading trims blanks around "=".
+    {
+        keyloft::Document again;
+        const keyloft::LoadResult reread = keyloft::LoadIniFile(again, saved);
+        if (reread.sectionCount != g.sections || reread.keyCount != g.keys)
+            problems.push_back(label + "the saved file reads back as " +
+                               keyloft::LoadReport(reread));
+    }
+
+    std::size_t savedSize = 0;
+    std::unique_ptr<char[]> savedBytes = ReadAll(saved, savedSize);
+    removeSaved();
+
+    const std::string written = (work / "written.ini").string();
+    auto removeWritten = [&] { fs::remove(written); };
+    f.write =
+        BestOf(runs, removeWritten, [&] { WriteAll(written, savedBytes.get(), savedSize, false); });
+    f.writeSync =
+        BestOf(runs, removeWritten, [&] { WriteAll(written, savedBytes.get(), savedSize, true); });
+    removeWritten();
+    return f;
+}
+
+// ---------------------------------------------------------------------------
+// Command line
+
+void Usage(std::FILE* to) {
+    std::fprintf(to,
+                 "usage: keyloft_bench [options]\n"
+                 "  --max-lines N     skip the sizes above N lines (default 10000000)\n"
+                 "  --sizes A,B,...   line counts to measure (default 1000,100000,1000000,"
+                 "10000000)\n"
+                 "  --runs N          runs per figure, best one kept (default 3; 1 from ten\n"
+                 "                    million lines on)\n"
+                 "  --shape S         typical, one-key or all (default all)\n"
+                 "  --keep DIR        write the generated files to DIR and keep them there\n"
+                 "                    (typical-N.ini, one-key-N.ini)\n"
+                 "  --generate-only   with --keep: write the files, measure nothing\n");
+}
+
+std::size_t ParseCount(const std::string& text) {
+    std::size_t used = 0;
+    unsigned long long value = 0;
+    try {
+        value = std::stoull(text, &used);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used != text.size() || used == 0 || value == 0)
+        throw std::invalid_argument("not a positive number: " + text);
+    return static_cast<std::size_t>(value);
+}
+
+std::optional<Options> ParseArgs(int argc, char** argv) {
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= argc) throw std::invalid_argument(arg + " needs a value");
+            return argv[++i];
+        };
+        if (arg == "--help" || arg == "-h") {
+            Usage(stdout);
+            return std::nullopt;
+        } else if (arg == "--max-lines") {
+            o.maxLines = ParseCount(value());
+        } else if (arg == "--sizes") {
+            o.sizes.clear();
+            std::string list = value();
+            std::size_t from = 0;
+            while (from <= list.size()) {
+                std::size_t comma = list.find(',', from);
+                if (comma == std::string::npos) comma = list.size();
+                o.sizes.push_back(ParseCount(list.substr(from, comma - from)));
+                from = comma + 1;
+            }
+        } else if (arg == "--runs") {
+            o.runs = static_cast<int>(ParseCount(value()));
+        } else if (arg == "--shape") {
+            const std::string s = value();
+            if (s == "typical")
+                o.shapes = {Shape::Typical};
+            else if (s == "one-key")
+                o.shapes = {Shape::OneKey};
+            else if (s == "all")
+                o.shapes = {Shape::Typical, Shape::OneKey};
+            else
+                throw std::invalid_argument("unknown shape: " + s);
+        } else if (arg == "--keep") {
+            o.keepDir = value();
+        } else if (arg == "--generate-only") {
+            o.generateOnly = true;
+        } else {
+            throw std::invalid_argument("unknown option: " + arg);
+        }
+    }
+    if (o.generateOnly && o.keepDir.empty())
+        throw std::invalid_argument("--generate-only needs --keep DIR");
+    std::erase_if(o.sizes, [&](std::size_t n) { return n > o.maxLines; });
+    std::sort(o.sizes.begin(), o.sizes.end());
+    o.sizes.erase(std::unique(o.sizes.begin(), o.sizes.end()), o.sizes.end());
+    if (o.sizes.empty()) throw std::invalid_argument("no size left under --max-lines");
+    return o;
+}
+
+// A scratch folder removed on every way out.
+class TempDir {
+public:
+    TempDir() {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern = std::string(base && *base ? base : "/tmp") + "/keyloft-bench-XXXXXX";
+        std::vector<char> buf(pattern.begin(), pattern.end());
+        buf.push_back('\0');
+        if (::mkdtemp(buf.data()) == nullptr) Fail("cannot create a scratch folder");
+        path_ = buf.data();
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const fs::path& path() const { return path_; }
+
+private:
+    fs::path path_;
+};
+
+void PrintRow(const Figures& f, std::size_t bytes) {
+    std::printf("%10zu %9s | %10s %10s %7s | %10s %10s %7s %11s %7s | %10s | %9s\n", f.lines,
+                Bytes(bytes).c_str(), Time(f.read).c_str(), Time(f.load).c_str(),
+                Ratio(f.load / f.read).c_str(), Time(f.save).c_str(), Time(f.write).c_str(),
+                Ratio(f.save / f.write).c_str(), Time(f.writeSync).c_str(),
+                Ratio(f.save / f.writeSync).c_str(), Time(f.dump).c_str(), PeakRss().c_str());
+    std::fflush(stdout);
+}
+
+void PrintHeader(Shape shape) {
+    std::printf("\n%s\n", ShapeTitle(shape));
+    std::printf("%10s %9s | %10s %10s %7s | %10s %10s %7s %11s %7s | %10s | %9s\n", "lines", "size",
+                "read+count", "load", "ratio", "save", "write", "ratio", "write+fsync", "ratio",
+                "dump", "peak RSS");
+}
+
+const char* Verdict(double ratio, double target) { return ratio <= target ? "met" : "MISSED"; }
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        std::optional<Options> parsed = ParseArgs(argc, argv);
+        if (!parsed) return 0;
+        const Options& o = *parsed;
+
+        TempDir temp;
+        fs::path dataDir = temp.path();
+        if (!o.keepDir.empty()) {
+            dataDir = o.keepDir;
+            fs::create_directories(dataDir);
+        }
+
+        if (o.generateOnly) {
+            for (Shape shape : o.shapes)
+                for (std::size_t n : o.sizes) {
+                    const std::string path = (dataDir / (std::string(ShapeName(shape)) + "-" +
+                                                         std::to_string(n) + ".ini"))
+                                                 .string();
+                    Generated g = Generate(shape, n, path);
+                    std::printf("%s: %zu lines, %zu sections, %zu keys, %s\n", path.c_str(),
+                                g.lines, g.sections, g.keys, Bytes(g.bytes).c_str());
+                }
+            return 0;
+        }
+
+        const std::string runs = o.runs > 0 ? std::to_string(o.runs) + " runs"
+                                            : "3 runs (1 run from ten million lines on)";
+        std::printf(
+            "Times are the best of %s. Ratios: load / read+count, save / write, "
+            "save / write+fsync.\n",
+            runs.c_str());
+        std::vector<Figures> all;
+        std::vector<std::string> problems;
+        for (Shape shape : o.shapes) {
+            PrintHeader(shape);
+            for (std::size_t n : o.sizes) {
+                const std::string path =
+                    (dataDir / (std::string(ShapeName(shape)) + "-" + std::to_string(n) + ".ini"))
+                        .string();
+                Generated g = Generate(shape, n, path);
+                const int runs = o.runs > 0 ? o.runs : (n >= 10'000'000 ? 1 : 3);
+                Figures f = Measure(g, shape, runs, temp.path(), problems);
+                PrintRow(f, g.bytes);
+                all.push_back(f);
+                if (o.keepDir.empty()) fs::remove(path);
+            }
+        }
+
+        std::printf("\nTargets at %zu lines: load <= %.0fx read+count, save <= %.0fx write\n",
+                    kTargetLines, kLoadTarget, kSaveTarget);
+        bool any = false;
+        for (const Figures& f : all) {
+            if (f.lines != kTargetLines) continue;
+            any = true;
+            const double load = f.load / f.read;
+            const double save = f.save / f.write;
+            std::printf("  %-8s load %7s %-6s  save %7s %-6s (save / write+fsync %s)\n",
+                        ShapeName(f.shape), Ratio(load).c_str(), Verdict(load, kLoadTarget),
+                        Ratio(save).c_str(), Verdict(save, kSaveTarget),
+                        Ratio(f.save / f.writeSync).c_str());
+        }
+        if (!any) std::printf("  not measured: run with a size of %zu lines\n", kTargetLines);
+
+        if (!problems.empty()) {
+            std::printf("\nChecks that failed:\n");
+            for (const std::string& p : problems) std::printf("  %s\n", p.c_str());
+            return 1;
+        }
+        if (!o.keepDir.empty()) std::printf("\nGenerated files kept in %s\n", o.keepDir.c_str());
+        return 0;
+    } catch (const std::invalid_argument& e) {
+        std::fprintf(stderr, "keyloft_bench: %s\n", e.what());
+        Usage(stderr);
+        return 2;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "keyloft_bench: %s\n", e.what());
+        return 1;
+    }
+}

@@ -1,0 +1,908 @@
+// GUI tests of the main window: Open, Save INI, Close INI, Exit and the
+// window's close, with the changed mark they drive and what they leave on
+// disk; the command table with its menus and toolbar; caption and size limit.
+// Every test drives a real TForm1 and answers its real dialogs.
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QMap>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolBar>
+#include <QWindow>
+#include <functional>
+
+#include "DialogScript.h"
+#include "Document.h"
+#include "DocumentModel.h"
+#include "frmMain.h"
+
+using keyloft::Document;
+using keyloft::Node;
+using keyloft::test::DialogScript;
+
+using FileMap = QMap<QString, QByteArray>;
+
+namespace {
+
+// The files every test starts with. a.ini is the one loaded; b.ini the one
+// opened instead; taken.ini already has a backup, so saving over it fails.
+const QByteArray kA = "[a]\r\nx=1\r\n";
+const QByteArray kB = "[b]\ny=2\nz=3\n";
+const QByteArray kTaken = "[t]\r\nold=1\r\n";
+const QByteArray kTakenBackup = "[t]\r\nolder=1\r\n";
+// a.ini after the key "added=1" was put into its section.
+const QByteArray kChangedA = "[a]\r\nx=1\r\nadded=1\r\n";
+
+const QString kLoadedA = "Loaded, 1 Keys in 1 sections";
+const QString kLoadedB = "Loaded, 2 Keys in 1 sections";
+
+const QString kOpenQuestion = "Confirm: Items where changed, save before opening ?";
+const QString kClearQuestion = "Confirm: Items where changed, save before clear ?";
+const QString kExitQuestion = "Confirm: Items where changed, save before exit ?";
+const QString kOpenDialog = "Open INI File";
+const QString kSaveDialog = "Save INI file";
+const QString kBackupTaken = "INI Files editor: I/O error 17.";
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+// Every file of the folder, hidden ones included (a leftover temporary file
+// of a failed save shows here), with its bytes.
+FileMap filesIn(const QString& folder) {
+    FileMap files;
+    const QDir dir(folder);
+    for (const QString& name : dir.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+        files.insert(name, readFile(dir.filePath(name)));
+    }
+    return files;
+}
+
+// The tree, one node a line, indented by two blanks a level.
+QStringList dump(const Document& doc) {
+    QStringList lines;
+    for (const Node* node = doc.First(); node != nullptr; node = Document::Next(node)) {
+        lines << QString(2 * node->level(), ' ') +
+                     QString::fromStdString(std::string(node->text()));
+    }
+    return lines;
+}
+
+QStringList seenDialogs(const DialogScript& script) {
+    QStringList seen;
+    for (const auto& dialog : script.seen()) {
+        seen << (dialog.text.isEmpty() ? dialog.title : dialog.title + ": " + dialog.text);
+    }
+    return seen;
+}
+
+// Rejects a dialog other than the kind a step expects, so that a command
+// asking something else fails the test's dialog list instead of waiting.
+template <class Kind>
+DialogScript::Action onlyOn(std::function<void(Kind*)> answer) {
+    return [answer](QWidget* widget) {
+        if (auto* dialog = qobject_cast<Kind*>(widget)) {
+            answer(dialog);
+        } else if (auto* other = qobject_cast<QDialog*>(widget)) {
+            other->reject();
+        }
+    };
+}
+
+// The script for steps written as text: "Yes", "No", "OK" click that button
+// of a message box; "Escape" and "Enter" press that key there; "close box"
+// closes the dialog; "cancel" cancels a file dialog; "file:NAME" types NAME
+// (inside `folder`) into a file dialog and accepts.
+void buildScript(DialogScript& script, const QStringList& steps, const QDir& folder) {
+    for (const QString& step : steps) {
+        if (step == "Escape" || step == "Enter") {
+            const Qt::Key key = step == "Escape" ? Qt::Key_Escape : Qt::Key_Return;
+            script.then(onlyOn<QMessageBox>([key](QMessageBox* box) {
+                QWidget* focus = QApplication::focusWidget();
+                QTest::keyClick(focus != nullptr && focus->window() == box ? focus : box, key);
+            }));
+        } else if (step == "close box") {
+            script.closeBox();
+        } else if (step == "cancel") {
+            script.then(onlyOn<QFileDialog>([](QFileDialog* files) { files->reject(); }));
+        } else if (step.startsWith("file:")) {
+            const QString path = folder.filePath(step.mid(5));
+            script.then(onlyOn<QFileDialog>([path](QFileDialog* files) {
+                // As a user types the name and presses Enter.
+                auto* name = files->findChild<QLineEdit*>("fileNameEdit");
+                name->setText(path);
+                QTest::keyClick(name, Qt::Key_Return);
+            }));
+        } else {
+            script.then(onlyOn<QMessageBox>([step](QMessageBox* box) {
+                for (QAbstractButton* button : box->buttons()) {
+                    if (button->text().remove('&') == step) {
+                        button->click();
+                        return;
+                    }
+                }
+                box->reject();
+            }));
+        }
+    }
+    script.rejectUnexpected();
+}
+
+bool trigger(TForm1& window, const char* name) {
+    auto* action = window.findChild<QAction*>(name);
+    if (action == nullptr) return false;
+    action->trigger();
+    return true;
+}
+
+// A shown window in a folder holding the standard files, with a.ini loaded
+// and, when `changed`, the key "added=1" added to its section.
+struct Fixture {
+    QTemporaryDir dir;
+    TForm1 window;
+    QString path(const QString& name) const { return dir.filePath(name); }
+
+    bool setUp(bool load, bool changed) {
+        if (!dir.isValid()) return false;
+        if (!writeFile(path("a.ini"), kA) || !writeFile(path("b.ini"), kB) ||
+            !writeFile(path("taken.ini"), kTaken) ||
+            !writeFile(path("taken.ini.in1"), kTakenBackup)) {
+            return false;
+        }
+        window.show();
+        if (!QTest::qWaitForWindowExposed(&window)) return false;
+        if (!load) return true;
+        window.LoadIniFile(path("a.ini"));
+        if (changed) {
+            Document& doc = window.document();
+            doc.AddChild(doc.NodeAt(1), "added=1");
+            doc.ItemsChanged = true;
+        }
+        return true;
+    }
+};
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+
+    void open_data();
+    void open();
+    void openReadsTheFileAgain();
+    void openDialogSettings();
+    void saveQuestionLook();
+
+    void saveWithoutDocument();
+    void saveProposesRootText_data();
+    void saveProposesRootText();
+    void save_data();
+    void save();
+    void secondSaveOverSameFileFails();
+    void savedBytes_data();
+    void savedBytes();
+
+    void closeIni_data();
+    void closeIni();
+    void closeWindow_data();
+    void closeWindow();
+
+    void commandTable_data();
+    void commandTable();
+    void menus();
+    void toolbar();
+    void captionAndMinimumWidth();
+};
+
+void MainWindowTest::initTestCase() {
+    // A window closed by a test must not end the test program's event loops.
+    QApplication::setQuitOnLastWindowClosed(false);
+}
+
+// --- Open ----------------------------------------------------------------
+
+void MainWindowTest::open_data() {
+    QTest::addColumn<bool>("changed");
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("dialogs");
+    QTest::addColumn<QString>("root");  // a.ini: the document was kept
+    QTest::addColumn<bool>("changedAfter");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<FileMap>("written");
+
+    const QString fileNotFound = "INI Files editor: File not found.";
+    QTest::newRow("unchanged: no question")
+        << false << QStringList{"file:b.ini"} << QStringList{kOpenDialog} << "b.ini" << false
+        << kLoadedB << FileMap{};
+    QTest::newRow("unchanged: typed name gets the default extension")
+        << false << QStringList{"file:b"} << QStringList{kOpenDialog} << "b.ini" << false
+        << kLoadedB << FileMap{};
+    QTest::newRow("unchanged: open dialog cancelled")
+        << false << QStringList{"cancel"} << QStringList{kOpenDialog} << "a.ini" << false
+        << kLoadedA << FileMap{};
+    QTest::newRow("unchanged: missing file")
+        << false << QStringList{"file:missing.ini", "OK"} << QStringList{kOpenDialog, fileNotFound}
+        << "a.ini" << false << kLoadedA << FileMap{};
+    QTest::newRow("No discards the changes")
+        << true << QStringList{"No", "file:b.ini"} << QStringList{kOpenQuestion, kOpenDialog}
+        << "b.ini" << false << kLoadedB << FileMap{};
+    QTest::newRow("Escape answers No")
+        << true << QStringList{"Escape", "file:b.ini"} << QStringList{kOpenQuestion, kOpenDialog}
+        << "b.ini" << false << kLoadedB << FileMap{};
+    QTest::newRow("Enter answers Yes")
+        << true << QStringList{"Enter", "file:saved.ini", "file:b.ini"}
+        << QStringList{kOpenQuestion, kSaveDialog, kOpenDialog} << "b.ini" << false << kLoadedB
+        << FileMap{{"saved.ini", kChangedA}};
+    QTest::newRow("No, open dialog cancelled: still changed")
+        << true << QStringList{"No", "cancel"} << QStringList{kOpenQuestion, kOpenDialog} << "a.ini"
+        << true << kLoadedA << FileMap{};
+    QTest::newRow("No, missing file: still changed")
+        << true << QStringList{"No", "file:missing.ini", "OK"}
+        << QStringList{kOpenQuestion, kOpenDialog, fileNotFound} << "a.ini" << true << kLoadedA
+        << FileMap{};
+    QTest::newRow("close box ends the command")
+        << true << QStringList{"close box"} << QStringList{kOpenQuestion} << "a.ini" << true
+        << kLoadedA << FileMap{};
+    QTest::newRow("Yes, saved, then opened")
+        << true << QStringList{"Yes", "file:saved.ini", "file:b.ini"}
+        << QStringList{kOpenQuestion, kSaveDialog, kOpenDialog} << "b.ini" << false << kLoadedB
+        << FileMap{{"saved.ini", kChangedA}};
+    QTest::newRow("Yes, saved, open dialog cancelled")
+        << true << QStringList{"Yes", "file:saved.ini", "cancel"}
+        << QStringList{kOpenQuestion, kSaveDialog, kOpenDialog} << "a.ini" << false
+        << "INI File saved as saved.ini" << FileMap{{"saved.ini", kChangedA}};
+    QTest::newRow("Yes, save dialog cancelled: no open dialog")
+        << true << QStringList{"Yes", "cancel"} << QStringList{kOpenQuestion, kSaveDialog}
+        << "a.ini" << true << kLoadedA << FileMap{};
+    QTest::newRow("Yes, save fails: no open dialog")
+        << true << QStringList{"Yes", "file:taken.ini", "OK"}
+        << QStringList{kOpenQuestion, kSaveDialog, kBackupTaken} << "a.ini" << true << kLoadedA
+        << FileMap{};
+}
+
+void MainWindowTest::open() {
+    QFETCH(bool, changed);
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, dialogs);
+    QFETCH(QString, root);
+    QFETCH(bool, changedAfter);
+    QFETCH(QString, status);
+    QFETCH(FileMap, written);
+
+    Fixture f;
+    QVERIFY(f.setUp(true, changed));
+    const QStringList before = dump(f.window.document());
+    FileMap disk = filesIn(f.dir.path());
+
+    DialogScript script;
+    buildScript(script, steps, QDir(f.dir.path()));
+    script.start();
+    QVERIFY(trigger(f.window, "actOpen"));
+    QVERIFY2(script.finished(), qPrintable(script.describe()));
+    QCOMPARE(seenDialogs(script), dialogs);
+
+    const Document& doc = f.window.document();
+    if (root == "a.ini") {
+        QCOMPARE(dump(doc), before);
+    } else {
+        QCOMPARE(dump(doc), (QStringList{"b.ini", "  [b]", "    y=2", "    z=3"}));
+        QCOMPARE(f.window.selectedNode(), doc.First());
+    }
+    QCOMPARE(doc.ItemsChanged, changedAfter);
+    QCOMPARE(f.window.statusText(), status);
+    disk.insert(written);
+    QCOMPARE(filesIn(f.dir.path()), disk);
+}
+
+void MainWindowTest::openReadsTheFileAgain() {
+    Fixture f;
+    QVERIFY(f.setUp(true, false));
+    QVERIFY(writeFile(f.path("a.ini"), "[a]\r\nx=2\r\n[c]\r\n"));
+
+    DialogScript script;
+    buildScript(script, {"file:a.ini"}, QDir(f.dir.path()));
+    script.start();
+    QVERIFY(trigger(f.window, "actOpen"));
+    QVERIFY2(script.finished(), qPrintable(script.describe()));
+    QCOMPARE(seenDialogs(script), QStringList{kOpenDialog});
+    QCOMPARE(dump(f.window.document()), (QStringList{"a.ini", "  [a]", "    x=2", "  [c]"}));
+    QCOMPARE(f.window.statusText(), QString("Loaded, 1 Keys in 2 sections"));
+}
+
+void MainWindowTest::openDialogSettings() {
+    Fixture f;
+    QVERIFY(f.setUp(false, false));
+    QString title, suffix;
+    QStringList filters;
+    QFileDialog::AcceptMode mode = QFileDialog::AcceptSave;
+    QFileDialog::FileMode fileMode = QFileDialog::Directory;
+    DialogScript script;
+    script
+        .then([&](QWidget* dialog) {
+            auto* files = qobject_cast<QFileDialog*>(dialog);
+            QVERIFY(files != nullptr);
+            title = files->windowTitle();
+            filters = files->nameFilters();
+            suffix = files->defaultSuffix();
+            mode = files->acceptMode();
+            fileMode = files->fileMode();
+            files->reject();
+        })
+        .chooseFile(f.path("b.ini"))
+        .then([](QWidget* dialog) {
+            // Accepted as offered: the file chosen last time.
+            auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+            QVERIFY(name != nullptr);
+            QTest::keyClick(name, Qt::Key_Return);
+        })
+        .rejectUnexpected();
+    script.start();
+    QVERIFY(trigger(f.window, "actOpen"));
+    QCOMPARE(f.window.document().Count(), std::size_t{0});
+    QVERIFY(trigger(f.window, "actOpen"));
+    QCOMPARE(dump(f.window.document()).value(0), QString("b.ini"));
+    QVERIFY(writeFile(f.path("b.ini"), "[b2]\n"));
+    QVERIFY(trigger(f.window, "actOpen"));
+    QVERIFY2(script.finished(), qPrintable(script.describe()));
+    QCOMPARE(seenDialogs(script), (QStringList{kOpenDialog, kOpenDialog, kOpenDialog}));
+    QCOMPARE(dump(f.window.document()), (QStringList{"b.ini", "  [b2]"}));
+
+    QCOMPARE(title, QString("Open INI File"));
+    QCOMPARE(filters, QStringList{"INI files (*.ini)"});
+    QCOMPARE(suffix, QString("ini"));
+    QCOMPARE(mode, QFileDialog::AcceptOpen);
+    // A name that does not exist passes the dialog and reaches the load.
+    QCOMPARE(fileMode, QFileDialog::AnyFile);
+}
+
+void MainWindowTest::saveQuestionLook() {
+    Fixture f;
+    QVERIFY(f.setUp(true, true));
+    QMessageBox::Icon icon = QMessageBox::NoIcon;
+    QStringList buttons;
+    QString defaultButton, focused;
+    DialogScript script;
+    script
+        .then([&](QWidget* dialog) {
+            auto* box = qobject_cast<QMessageBox*>(dialog);
+            QVERIFY(box != nullptr);
+            icon = box->icon();
+            for (QAbstractButton* button : box->buttons()) buttons << button->text();
+            if (box->defaultButton() != nullptr) defaultButton = box->defaultButton()->text();
+            if (auto* button = qobject_cast<QAbstractButton*>(box->focusWidget()))
+                focused = button->text();
+            box->close();
+        })
+        .rejectUnexpected();
+    script.start();
+    QVERIFY(trigger(f.window, "actOpen"));
+    QVERIFY2(script.finished(), qPrintable(script.describe()));
+    QCOMPARE(seenDialogs(script), QStringList{kOpenQuestion});
+    QCOMPARE(icon, QMessageBox::Question);
+    buttons.sort();
+    QCOMPARE(buttons, (QStringList{"&No", "&Yes"}));
+    QCOMPARE(defaultButton, QString("&Yes"));
+    QCOMPARE(focused, QString("&Yes"));
+}
+
+// --- Save INI ------------------------------------------------------------
+
+void MainWindowTest::saveWithoutDocument() {
+    Fixture f;
+    QVERIFY(f.setUp(false, false));
+    DialogScript script;
+    buildScript(script, {"OK"}, QDir(f.dir.path()));
+    script.start();
+    QVERIFY(trigger(f.window, "actSaveINI"));
+    QVERIFY2(script.finished(), qPrintable(script.describe()));
+    QCOMPARE(seenDialogs(script), QStringList{"Information: No INI file is loaded"});
+    QCOMPARE(f.window.statusText(), QString("Ready"));
+}
+
+void MainWindowTest::saveProposesRootText_data() {
+    QTest::addColumn<QString>("rootText");  // empty: as loaded
+    QTest::newRow("as loaded") << QString();
+    QTest::newRow("after editing the root") << "renamed.ini";
+}
+
+void MainWindowTest::saveProposesRootText() {
+    QFETCH(QString, rootText);
+    Fixture f;
+    QVERIFY(f.setUp(true, false));
+    if (!rootText.isEmpty()) {
+        // As an accepted in-place edit of the root.
+        QVERIFY(f.window.model()->setData(f.window.model()->index(0, 0), rootText));
+        QVERIFY(f.window.document().ItemsChanged);
+    }
+    QString proposed, title, suffix;
+    QStringList filters;
+    bool asksBeforeOverwrite = true;
+    DialogScript script;
+    script
+        .then([&](QWidget* dialog) {
+            auto* files = qobject_cast<QFileDialog*>(dialog);
+            QVERIFY(files != nullptr);
+            auto* name = files->findChild<QLineEdit*>("fileNameEdit");
+            QVERIFY(name != nullptr);
+            proposed = name->text();
+            title = files->windowTitle();
+            filters = files->nameFilters();
+            suffix = files->defaultSuffix();
+            asksBeforeOverwrite = !files->testOption(QFileDialog::DontConfirmOverwrite);
+            files->reject();
+        })
+        .rejectUnexpected();
+    script.start();
+    QVERIFY(trigger(f.window, "actSaveINI"));
+    QVERIFY2(script.finished(), qPrintable(script.describe()));
+    QCOMPARE(script.seen().size(), std::size_t{1});
+    QCOMPARE(proposed, rootText.isEmpty() ? QString("a.ini") : rootText);
+    QCOMPARE(title, QString("Save INI file"));
+    QCOMPARE(filters, QStringList{"INI Files (*.ini)"});
+    QCOMPARE(suffix, QString("ini"));
+    QVERIFY(!asksBeforeOverwrite);
+}
+
+void MainWindowTest::save_data() {
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("dialogs");
+    QTest::addColumn<QString>("status");  // empty: unchanged
+    QTest::addColumn<bool>("changedAfter");
+    QTest::addColumn<FileMap>("written");
+
+    QTest::newRow("new name: no backup")
+        << QStringList{"file:new.ini"} << QStringList{kSaveDialog} << "INI File saved as new.ini"
+        << false << FileMap{{"new.ini", kChangedA}};
+    QTest::newRow("typed without extension")
+        << QStringList{"file:new"} << QStringList{kSaveDialog} << "INI File saved as new.ini"
+        << false << FileMap{{"new.ini", kChangedA}};
+    QTest::newRow("existing file: backed up as .in1")
+        << QStringList{"file:b.ini"} << QStringList{kSaveDialog}
+        << "INI File saved as b.ini, original file was backed up as *.in1" << false
+        << FileMap{{"b.ini", kChangedA}, {"b.ini.in1", kB}};
+    QTest::newRow("over the loaded file")
+        << QStringList{"file:a.ini"} << QStringList{kSaveDialog}
+        << "INI File saved as a.ini, original file was backed up as *.in1" << false
+        << FileMap{{"a.ini", kChangedA}, {"a.ini.in1", kA}};
+    QTest::newRow("backup name taken: nothing changes")
+        << QStringList{"file:taken.ini", "OK"} << QStringList{kSaveDialog, kBackupTaken}
+        << QString() << true << FileMap{};
+    QTest::newRow("dialog cancelled: nothing changes")
+        << QStringList{"cancel"} << QStringList{kSaveDialog} << QString() << true << FileMap{};
+}
+
+void MainWindowTest::save() {
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, dialogs);
+    QFETCH(QString, status);
+    QFETCH(bool, changedAfter);
+    QFETCH(FileMap, written);
+
+    Fixture f;
+    QVERIFY(f.setUp(true, true));
+    const QStringList before = dump(f.window.document());
+    FileMap disk = filesIn(f.dir.path());
+
+    DialogScript script;
+    buildScript(script, steps, QDir(f.dir.path()));
+    script.start();
+    QVERIFY(trigger(f.window, "actSaveINI"));
+    QVERIFY2(script.finished(), qPrintable(script.describe()));
+    QCOMPARE(seenDialogs(script), dialogs);
+
+    QCOMPARE(f.window.statusText(), status.isEmpty() ? kLoadedA : status);
+    QCOMPARE(f.window.document().ItemsChanged, changedAfter);
+    QCOMPARE(dump(f.window.document()), before);
+    disk.insert(written);
+    QCOMPARE(filesIn(f.dir.path()), disk);
+}
+
+void MainWindowTest::secondSaveOverSameFileFails() {
+    Fixture f;
+    QVERIFY(f.setUp(true, true));
+    {
+        DialogScript first;
+        buildScript(first, {"file:b.ini"}, QDir(f.dir.path()));
+        first.start();
+        QVERIFY(trigger(f.window, "actSaveINI"));
+        QVERIFY2(first.finished(), qPrintable(first.describe()));
+    }
+    const QString firstReport = "INI File saved as b.ini, original file was backed up as *.in1";
+    QCOMPARE(f.window.statusText(), firstReport);
+    const FileMap afterFirst = filesIn(f.dir.path());
+    QCOMPARE(afterFirst.value("b.ini.in1"), kB);
+
+    Document& doc = f.window.document();
+    doc.AddChild(doc.NodeAt(1), "more=1");
+    doc.ItemsChanged = true;
+    DialogScript second;
+    buildScript(second, {"file:b.ini", "OK"}, QDir(f.dir.path()));
+    second.start();
+    QVERIFY(trigger(f.window, "actSaveINI"));
+    QVERIFY2(second.finished(), qPrintable(second.describe()));
+    QCOMPARE(seenDialogs(second), (QStringList{kSaveDialog, kBackupTaken}));
+    QCOMPARE(filesIn(f.dir.path()), afterFirst);
+    QVERIFY(doc.ItemsChanged);
+    QCOMPARE(f.window.statusText(), firstReport);
+}
+
+enum class Change { None, AddKey, DeleteLastSection, NewDocument, RootOnly };
+Q_DECLARE_METATYPE(Change)
+
+void MainWindowTest::savedBytes_data() {
+    QTest::addColumn<QByteArray>("file");  // loaded first, unless the change builds a new document
+    QTest::addColumn<Change>("change");
+    QTest::addColumn<QByteArray>("saved");
+
+    const QByteArray lf = "; head\n\n[a]\nx = 1\n\n; note\n[b]\ny=2\n";
+    QTest::newRow("LF file, unchanged: same bytes but trimmed lines")
+        << lf << Change::None << QByteArray("; head\n\n[a]\nx=1\n\n; note\n[b]\ny=2\n");
+    QTest::newRow("LF file, key added: LF and the dropped lines kept")
+        << lf << Change::AddKey << QByteArray("; head\n\n[a]\nx=1\nadded=1\n\n; note\n[b]\ny=2\n");
+    QByteArray crlf = lf;
+    crlf.replace("\n", "\r\n");
+    QTest::newRow("CRLF file, key added")
+        << crlf << Change::AddKey
+        << QByteArray("; head\r\n\r\n[a]\r\nx=1\r\nadded=1\r\n\r\n; note\r\n[b]\r\ny=2\r\n");
+    QTest::newRow("CRLF file, last section deleted with its comment")
+        << crlf << Change::DeleteLastSection << QByteArray("; head\r\n\r\n[a]\r\nx=1\r\n");
+    QTest::newRow("CR file keeps CR")
+        << QByteArray("[a]\rx=1\r") << Change::AddKey << QByteArray("[a]\rx=1\radded=1\r");
+    QTest::newRow("new document: CR LF")
+        << QByteArray() << Change::NewDocument << QByteArray("[s]\r\n;k=v\r\n\r\n");
+    QTest::newRow("root only: empty file") << QByteArray() << Change::RootOnly << QByteArray();
+}
+
+void MainWindowTest::savedBytes() {
+    QFETCH(QByteArray, file);
+    QFETCH(Change, change);
+    QFETCH(QByteArray, saved);
+
+    Fixture f;
+    QVERIFY(f.setUp(false, false));
+    Document& doc = f.window.document();
+    if (change == Change::NewDocument || change == Change::RootOnly) {
+        Node* root = doc.AddRoot("new.ini");
+        if (change == Change::NewDocument) {
+            Node* section = doc.AddChild(root, "[s]");
+            doc.AddChild(section, ";k=v");
+            doc.AddChild(section, "");
+        }
+    } else {
+        QVERIFY(writeFile(f.path("in.ini"), file));
+        f.window.LoadIniFile(f.path("in.ini"));
+        if (change == Change::AddKey) doc.AddChild(doc.NodeAt(1), "added=1");
+        if (change == Change::DeleteLastSection)
+            doc.Delete(doc.First()->child(doc.First()->childCount() - 1));
+    }
+
+    DialogScript script;
+    buildScript(script, {"file:out.ini"}, QDir(f.dir.path()));
+    script.start();
+    QVERIFY(trigger(f.window, "actSaveINI"));
+    QVERIFY2(script.finished(), qPrintable(script.describe()));
+    QCOMPARE(readFile(f.path("out.ini")), saved);
+}
+
+// --- Close INI -------------------------------------------------------------
+
+void MainWindowTest::closeIni_data() {
+    QTest::addColumn<int>("state");  // 0 empty tree, 1 unchanged, 2 changed
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("dialogs");
+    QTest::addColumn<bool>("cleared");
+    QTest::addColumn<QString>("status");
+    QTest::addColumn<FileMap>("written");
+
+    QTest::newRow("empty tree: no question")
+        << 0 << QStringList{} << QStringList{} << true << "Ready" << FileMap{};
+    QTest::newRow("unchanged: no question")
+        << 1 << QStringList{} << QStringList{} << true << "Ready" << FileMap{};
+    QTest::newRow("No clears") << 2 << QStringList{"No"} << QStringList{kClearQuestion} << true
+                               << "Ready" << FileMap{};
+    QTest::newRow("Escape answers No") << 2 << QStringList{"Escape"} << QStringList{kClearQuestion}
+                                       << true << "Ready" << FileMap{};
+    QTest::newRow("Yes, saved, then cleared")
+        << 2 << QStringList{"Yes", "file:saved.ini"} << QStringList{kClearQuestion, kSaveDialog}
+        << true << "Ready" << FileMap{{"saved.ini", kChangedA}};
+    QTest::newRow("Yes, save dialog cancelled: kept")
+        << 2 << QStringList{"Yes", "cancel"} << QStringList{kClearQuestion, kSaveDialog} << false
+        << kLoadedA << FileMap{};
+    QTest::newRow("close box: kept") << 2 << QStringList{"close box"} << QStringList{kClearQuestion}
+                                     << false << kLoadedA << FileMap{};
+    QTest::newRow("Yes, save fails: kept")
+        << 2 << QStringList{"Yes", "file:taken.ini", "OK"}
+        << QStringList{kClearQuestion, kSaveDialog, kBackupTaken} << false << kLoadedA << FileMap{};
+}
+
+void MainWindowTest::closeIni() {
+    QFETCH(int, state);
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, dialogs);
+    QFETCH(bool, cleared);
+    QFETCH(QString, status);
+    QFETCH(FileMap, written);
+
+    Fixture f;
+    QVERIFY(f.setUp(state > 0, state == 2));
+    const QStringList before = dump(f.window.document());
+    FileMap disk = filesIn(f.dir.path());
+
+    DialogScript script;
+    buildScript(script, steps, QDir(f.dir.path()));
+    script.start();
+    QVERIFY(trigger(f.window, "actClearAll"));
+    QVERIFY2(script.finished(), qPrintable(script.describe()));
+    QCOMPARE(seenDialogs(script), dialogs);
+
+    const Document& doc = f.window.document();
+    if (cleared) {
+        QCOMPARE(doc.Count(), std::size_t{0});
+        QCOMPARE(f.window.model()->rowCount(), 0);
+        QVERIFY(!doc.ItemsChanged);
+    } else {
+        QCOMPARE(dump(doc), before);
+        QVERIFY(doc.ItemsChanged);
+    }
+    QCOMPARE(f.window.statusText(), status);
+    disk.insert(written);
+    QCOMPARE(filesIn(f.dir.path()), disk);
+}
+
+// --- Exit and the window's close ---------------------------------------------
+
+void MainWindowTest::closeWindow_data() {
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("changed");
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("dialogs");
+    QTest::addColumn<bool>("closed");
+    QTest::addColumn<FileMap>("written");
+
+    for (const char* way : {"Exit", "close button"}) {
+        const QString how = QString::fromLatin1(way);
+        const QByteArray prefix = QByteArray(way) + ", ";
+        QTest::newRow(prefix + "unchanged: closes at once")
+            << how << false << QStringList{} << QStringList{} << true << FileMap{};
+        QTest::newRow(prefix + "No closes")
+            << how << true << QStringList{"No"} << QStringList{kExitQuestion} << true << FileMap{};
+        QTest::newRow(prefix + "Escape answers No")
+            << how << true << QStringList{"Escape"} << QStringList{kExitQuestion} << true
+            << FileMap{};
+        QTest::newRow(prefix + "Yes, saved, closes")
+            << how << true << QStringList{"Yes", "file:saved.ini"}
+            << QStringList{kExitQuestion, kSaveDialog} << true << FileMap{{"saved.ini", kChangedA}};
+        QTest::newRow(prefix + "Yes, save dialog cancelled: stays open")
+            << how << true << QStringList{"Yes", "cancel"}
+            << QStringList{kExitQuestion, kSaveDialog} << false << FileMap{};
+        QTest::newRow(prefix + "close box: stays open")
+            << how << true << QStringList{"close box"} << QStringList{kExitQuestion} << false
+            << FileMap{};
+        QTest::newRow(prefix + "Yes, save fails: stays open")
+            << how << true << QStringList{"Yes", "file:taken.ini", "OK"}
+            << QStringList{kExitQuestion, kSaveDialog, kBackupTaken} << false << FileMap{};
+    }
+}
+
+void MainWindowTest::closeWindow() {
+    QFETCH(QString, how);
+    QFETCH(bool, changed);
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, dialogs);
+    QFETCH(bool, closed);
+    QFETCH(FileMap, written);
+
+    Fixture f;
+    QVERIFY(f.setUp(true, changed));
+    const QStringList before = dump(f.window.document());
+    FileMap disk = filesIn(f.dir.path());
+
+    DialogScript script;
+    buildScript(script, steps, QDir(f.dir.path()));
+    script.start();
+    if (how == "Exit") {
+        QVERIFY(trigger(f.window, "actExit"));
+    } else {
+        // As the title bar's close button: a close request from the platform.
+        QVERIFY(f.window.windowHandle() != nullptr);
+        f.window.windowHandle()->close();
+    }
+    QVERIFY2(script.finished(), qPrintable(script.describe()));
+    QCOMPARE(seenDialogs(script), dialogs);
+    QTRY_COMPARE(f.window.isVisible(), !closed);
+    if (!closed) {
+        QCOMPARE(dump(f.window.document()), before);
+        QVERIFY(f.window.document().ItemsChanged);
+        QCOMPARE(f.window.statusText(), kLoadedA);
+    }
+    disk.insert(written);
+    QCOMPARE(filesIn(f.dir.path()), disk);
+}
+
+// --- Command table, menus, toolbar -----------------------------------------
+
+void MainWindowTest::commandTable_data() {
+    QTest::addColumn<QString>("hint");
+    QTest::addColumn<QString>("menu");
+    QTest::addColumn<QString>("caption");
+    QTest::addColumn<int>("toolbarPosition");
+
+    QTest::newRow("actOpen") << "Open INI file..."
+                             << "File"
+                             << "Open INI..." << 1;
+    QTest::newRow("actNewSection") << "Add a section..."
+                                   << "Edit"
+                                   << "New Section..." << 6;
+    QTest::newRow("actNewValue") << "Add a key..."
+                                 << "Edit"
+                                 << "New Key..." << 7;
+    QTest::newRow("actremove") << "Remove section or key"
+                               << "Edit"
+                               << "Delete Section or Key..." << 8;
+    QTest::newRow("actExpandAll") << "Expand all"
+                                  << "View"
+                                  << "Expand all" << 9;
+    QTest::newRow("actCollapseAll") << "Collapse all"
+                                    << "View"
+                                    << "Collapse All" << 10;
+    QTest::newRow("actfind") << "Find text string..."
+                             << "Search"
+                             << "Find..." << 11;
+    QTest::newRow("actINI") << "Start a new INI file..."
+                            << "File"
+                            << "New INI..." << 3;
+    QTest::newRow("actSaveINI") << "Save INI as..."
+                                << "File"
+                                << "Save INI..." << 2;
+    QTest::newRow("actClearAll") << "Close INI"
+                                 << "File"
+                                 << "Close INI" << 4;
+    QTest::newRow("actPrint") << "Print INI"
+                              << "File"
+                              << "Print INI" << 14;
+    QTest::newRow("actAbout") << "About Keyloft..."
+                              << "Help"
+                              << "About..." << 15;
+    QTest::newRow("actExit") << "Exit Keyloft"
+                             << "File"
+                             << "Exit" << 16;
+    QTest::newRow("actRemark") << "Comment a line"
+                               << "Edit"
+                               << "Comment Line" << 12;
+    QTest::newRow("actRemoveComment") << "Remove comment from line"
+                                      << "Edit"
+                                      << "Remove Comment" << 13;
+    QTest::newRow("actEditLine") << "Edit line"
+                                 << "Edit"
+                                 << "Edit Line" << 5;
+}
+
+void MainWindowTest::commandTable() {
+    QFETCH(QString, hint);
+    QFETCH(QString, menu);
+    QFETCH(QString, caption);
+    QFETCH(int, toolbarPosition);
+
+    TForm1 window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QString name = QString::fromLatin1(QTest::currentDataTag());
+    auto* action = window.findChild<QAction*>(name, Qt::FindDirectChildrenOnly);
+    QVERIFY(action != nullptr);
+    QCOMPARE(action->toolTip(), hint);
+    QCOMPARE(action->statusTip(), hint);
+    QCOMPARE(action->text(), caption);
+    QVERIFY(action->shortcuts().isEmpty());
+    QVERIFY(action->isEnabled());
+    QVERIFY(!action->icon().isNull());
+    QVERIFY(!action->isIconVisibleInMenu());
+
+    int menusHoldingIt = 0;
+    for (QAction* top : window.menuBar()->actions()) {
+        if (top->menu() == nullptr || !top->menu()->actions().contains(action)) continue;
+        ++menusHoldingIt;
+        QCOMPARE(top->text(), menu);
+    }
+    QCOMPARE(menusHoldingIt, 1);
+
+    // Enabled whatever the document and the selection.
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(writeFile(dir.filePath("a.ini"), kA));
+    window.LoadIniFile(dir.filePath("a.ini"));
+    window.selectNode(window.document().NodeAt(2));
+    QVERIFY(action->isEnabled());
+
+    auto* toolbar = window.findChild<QToolBar*>("acttb1");
+    QVERIFY(toolbar != nullptr);
+    QCOMPARE(toolbar->actions().indexOf(action), toolbarPosition - 1);
+    QWidget* button = toolbar->widgetForAction(action);
+    QVERIFY(button != nullptr);
+    QCOMPARE(button->toolTip(), hint);
+    QVERIFY(button->isEnabled());
+}
+
+void MainWindowTest::menus() {
+    TForm1 window;
+    QStringList menuTitles;
+    QMap<QString, QStringList> items;
+    for (QAction* top : window.menuBar()->actions()) {
+        menuTitles << top->text();
+        QVERIFY(top->menu() != nullptr);
+        for (QAction* item : top->menu()->actions()) {
+            items[top->text()] << (item->isSeparator() ? "-" + item->objectName()
+                                                       : item->objectName());
+        }
+    }
+    QCOMPARE(menuTitles, (QStringList{"File", "Edit", "View", "Search", "Help"}));
+    QCOMPARE(items["File"], (QStringList{"actOpen", "actINI", "actSaveINI", "actClearAll", "-N2",
+                                         "actPrint", "-N1", "actExit"}));
+    QCOMPARE(items["Edit"], (QStringList{"actEditLine", "actNewSection", "actNewValue", "actremove",
+                                         "-N3", "actRemark", "actRemoveComment"}));
+    QCOMPARE(items["View"], (QStringList{"actExpandAll", "actCollapseAll"}));
+    QCOMPARE(items["Search"], QStringList{"actfind"});
+    QCOMPARE(items["Help"], QStringList{"actAbout"});
+}
+
+void MainWindowTest::toolbar() {
+    TForm1 window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    auto* toolbar = window.findChild<QToolBar*>("acttb1");
+    QVERIFY(toolbar != nullptr);
+    QStringList order;
+    for (QAction* action : toolbar->actions())
+        order << (action->isSeparator() ? "-" : action->objectName());
+    QCOMPARE(order, (QStringList{"actOpen", "actSaveINI", "actINI", "actClearAll", "actEditLine",
+                                 "actNewSection", "actNewValue", "actremove", "actExpandAll",
+                                 "actCollapseAll", "actfind", "actRemark", "actRemoveComment",
+                                 "actPrint", "actAbout", "actExit"}));
+    QCOMPARE(toolbar->toolButtonStyle(), Qt::ToolButtonIconOnly);
+    QCOMPARE(toolbar->iconSize(), QSize(32, 32));
+    // One row, every button shown.
+    for (QAction* action : toolbar->actions()) {
+        QWidget* button = toolbar->widgetForAction(action);
+        QVERIFY(button != nullptr);
+        QVERIFY2(button->isVisible(), qPrintable(action->objectName()));
+        QCOMPARE(button->y(), toolbar->widgetForAction(toolbar->actions().constFirst())->y());
+    }
+}
+
+void MainWindowTest::captionAndMinimumWidth() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(writeFile(dir.filePath("a.ini"), kA));
+    TForm1 window;
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QCOMPARE(window.windowTitle(), QString("Keyloft 1.0"));
+    window.LoadIniFile(dir.filePath("a.ini"));
+    QCOMPARE(window.windowTitle(), QString("Keyloft 1.0"));
+
+    window.resize(200, 300);
+    QTRY_COMPARE(window.frameGeometry().width(), 670);
+    // Only the width is limited.
+    QTRY_COMPARE(window.height(), 300);
+    window.resize(900, 300);
+    QTRY_COMPARE(window.width(), 900);
+}
+
+QTEST_MAIN(MainWindowTest)
+#include "tst_mainwindow.moc"
