@@ -2,6 +2,7 @@
 #include "Document.h"
 
 #include <algorithm>
+#include <new>
 
 #include "Encoding.h"
 #include "Failure.h"
@@ -11,12 +12,32 @@
 namespace keyloft {
 
 namespace {
-constexpr std::size_t kChunkNodes = 4096;
-}
+constexpr std::size_t kFirstChunkNodes = 64;
+constexpr std::size_t kLargestChunkNodes = 64 * 1024;
+}  // namespace
 
 Document::Document() { top_.sentinel_ = true; }
 
-Document::~Document() = default;
+Document::~Document() {
+    top_.children_.clear();
+    ReleaseNodes();
+}
+
+void Document::AddChunk(std::size_t capacity) {
+    Chunk chunk;
+    chunk.memory = AllocateLarge(capacity * sizeof(Node));
+    if (!chunk.memory) throw std::bad_alloc();
+    chunk.capacity = capacity;
+    chunks_.push_back(std::move(chunk));
+}
+
+void Document::ReleaseNodes() {
+    for (Chunk& chunk : chunks_) {
+        for (std::size_t i = 0; i < chunk.used; ++i) chunk.nodes()[i].~Node();
+    }
+    chunks_.clear();
+    free_.clear();
+}
 
 Node* Document::NewNode(Node* parent, std::string_view text, std::size_t row) {
     Node* node;
@@ -24,16 +45,19 @@ Node* Document::NewNode(Node* parent, std::string_view text, std::size_t row) {
         node = free_.back();
         free_.pop_back();
     } else {
-        if (chunks_.empty() || chunkUsed_ == kChunkNodes) {
-            chunks_.push_back(std::make_unique<Node[]>(kChunkNodes));
-            chunkUsed_ = 0;
+        if (chunks_.empty() || chunks_.back().used == chunks_.back().capacity) {
+            // Chunks grow with the document, so small documents stay small.
+            const std::size_t last = chunks_.empty() ? 0 : chunks_.back().capacity;
+            AddChunk(std::clamp(2 * last, kFirstChunkNodes, kLargestChunkNodes));
         }
-        node = &chunks_.back()[chunkUsed_++];
+        Chunk& chunk = chunks_.back();
+        node = new (chunk.nodes() + chunk.used) Node;
+        ++chunk.used;
     }
     node->parent_ = parent;
     node->text_ = text;
     node->leading_ = {};
-    node->row_ = row;
+    node->row_ = static_cast<std::uint32_t>(row);
     return node;
 }
 
@@ -57,7 +81,7 @@ Node* Document::AddRoot(std::string_view text) {
     for (TreeObserver* o : observers_) o->NodesAboutToBeAdded(nullptr, 0, 0);
     Node* node = NewNode(&top_, Store(text), 0);
     top_.children_.insert(top_.children_.begin(), node);
-    for (std::size_t i = 1; i < top_.children_.size(); ++i) top_.children_[i]->row_ = i;
+    for (std::size_t i = 1; i < top_.children_.size(); ++i) top_.children_[i]->row_ = static_cast<std::uint32_t>(i);
     ++count_;
     ForgetPosition();
     for (TreeObserver* o : observers_) o->NodesAdded(nullptr, 0, 0);
@@ -79,9 +103,7 @@ Node* Document::AddChild(Node* parent, std::string_view text) {
 void Document::Clear() {
     for (TreeObserver* o : observers_) o->TreeAboutToBeReset();
     top_.children_.clear();
-    chunks_.clear();
-    chunkUsed_ = 0;
-    free_.clear();
+    ReleaseNodes();
     count_ = 0;
     bytes_.reset();
     arena_.Clear();
@@ -143,7 +165,7 @@ void Document::Delete(Node* node) {
     const std::size_t row = node->row_;
     for (TreeObserver* o : observers_) o->NodeAboutToBeRemoved(node);
     up->children_.erase(up->children_.begin() + static_cast<std::ptrdiff_t>(row));
-    for (std::size_t i = row; i < up->children_.size(); ++i) up->children_[i]->row_ = i;
+    for (std::size_t i = row; i < up->children_.size(); ++i) up->children_[i]->row_ = static_cast<std::uint32_t>(i);
     FreeSubtree(node);
     ForgetPosition();
     for (TreeObserver* o : observers_) o->NodeRemoved(shownParent, static_cast<int>(row));
@@ -160,43 +182,80 @@ void Document::NotifyTextsChanged(Node* parent, int first, int last) {
     for (TreeObserver* o : observers_) o->TextsChanged(parent, first, last);
 }
 
-Node* Document::Rebuild(std::string_view rootText, std::unique_ptr<char[]> bytes,
-                        std::size_t size, TextArena arena, const IniReading& reading) {
+void Document::StartRebuild(std::string_view rootText, LargeBytes bytes, TextArena arena) {
     for (TreeObserver* o : observers_) o->TreeAboutToBeReset();
     top_.children_.clear();
-    chunks_.clear();
-    chunkUsed_ = 0;
-    free_.clear();
+    ReleaseNodes();
     count_ = 0;
     arena_ = std::move(arena);
     bytes_ = std::move(bytes);
     ForgetPosition();
+    top_.children_.push_back(NewNode(&top_, Store(rootText), 0));
+    count_ = 1;
+}
 
-    Node* root = NewNode(&top_, Store(rootText), 0);
-    top_.children_.push_back(root);
+void Document::FinishRebuild(std::size_t size, const IniReadingEnd& end) {
+    eol_ = end.FirstLineBreak.empty() ? std::string("\r\n") : std::string(end.FirstLineBreak);
+    bom_ = end.ByteOrderMark;
+    head_ = end.Head;
+    tail_ = end.Tail;
+    nulCutsLastLine_ = end.NulCutsLastLine;
+    utf8_ = IsValidUtf8({bytes_.get(), size});
+    for (TreeObserver* o : observers_) o->TreeReset();
+}
+
+Node* Document::Rebuild(std::string_view rootText, LargeBytes bytes, std::size_t size,
+                        TextArena arena, const IniReading& reading) {
+    StartRebuild(rootText, std::move(bytes), std::move(arena));
+    Node* root = First();
     root->children_.reserve(reading.Sections.size());
-    count_ = 1 + reading.Sections.size() + reading.KeyCount;
     for (const IniSection& section : reading.Sections) {
         Node* sectionNode = NewNode(root, section.Header, root->children_.size());
         sectionNode->leading_ = section.HeaderLeading;
         root->children_.push_back(sectionNode);
         sectionNode->children_.reserve(section.Lines.size());
         for (const std::string_view line : section.Lines) {
-            sectionNode->children_.push_back(
-                NewNode(sectionNode, line, sectionNode->children_.size()));
+            sectionNode->children_.push_back(NewNode(sectionNode, line, sectionNode->children_.size()));
         }
         for (const IniSection::Dropped& dropped : section.LinesLeading) {
             sectionNode->children_[dropped.index]->leading_ = dropped.bytes;
         }
+        count_ += 1 + section.Lines.size();
     }
-    eol_ = reading.FirstLineBreak.empty() ? std::string("\r\n") : std::string(reading.FirstLineBreak);
-    bom_ = reading.ByteOrderMark;
-    head_ = reading.Head;
-    tail_ = reading.Tail;
-    nulCutsLastLine_ = reading.NulCutsLastLine;
-    utf8_ = IsValidUtf8({bytes_.get(), size});
-    for (TreeObserver* o : observers_) o->TreeReset();
+    FinishRebuild(size, reading);
     return root;
+}
+
+// Adds the nodes of a reading as it goes.
+class Document::Builder : public IniReadHandler {
+public:
+    explicit Builder(Document& doc) : doc_(doc), root_(doc.First()) {}
+    void Section(std::string_view header, std::string_view, std::string_view leading) override {
+        section_ = doc_.NewNode(root_, header, root_->children_.size());
+        section_->leading_ = leading;
+        root_->children_.push_back(section_);
+        ++doc_.count_;
+    }
+    void Line(std::string_view text, std::string_view leading) override {
+        Node* key = doc_.NewNode(section_, text, section_->children_.size());
+        key->leading_ = leading;
+        section_->children_.push_back(key);
+        ++doc_.count_;
+    }
+
+private:
+    Document& doc_;
+    Node* root_;
+    Node* section_ = nullptr;
+};
+
+Node* Document::ReadFile(std::string_view rootText, LargeBytes bytes, std::size_t size,
+                         IniReadingEnd& end) {
+    StartRebuild(rootText, std::move(bytes), TextArena());
+    Builder builder(*this);
+    end = ReadIniInto({bytes_.get(), size}, arena_, builder);
+    FinishRebuild(size, end);
+    return First();
 }
 
 void Document::AddObserver(TreeObserver* observer) { observers_.push_back(observer); }

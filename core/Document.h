@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "LargeBuffer.h"
 #include "Node.h"
 #include "TextArena.h"
 
@@ -15,6 +16,7 @@ namespace keyloft {
 
 class TreeObserver;
 struct IniReading;
+struct IniReadingEnd;
 
 class Document {
 public:
@@ -80,8 +82,13 @@ public:
     // Replaces the whole tree by a root named `rootText` and the reading of
     // `text` (see IniReader.h); takes ownership of the bytes the reading's
     // views point into. Notifies one reset. Returns the root.
-    Node* Rebuild(std::string_view rootText, std::unique_ptr<char[]> bytes,
-                  std::size_t size, TextArena arena, const IniReading& reading);
+    Node* Rebuild(std::string_view rootText, LargeBytes bytes, std::size_t size, TextArena arena,
+                  const IniReading& reading);
+
+    // Replaces the whole tree by a root named `rootText` and the reading of
+    // the file's bytes, built as the reading goes. Notifies one reset.
+    // Returns the root; `end` receives the reading's counts and extras.
+    Node* ReadFile(std::string_view rootText, LargeBytes bytes, std::size_t size, IniReadingEnd& end);
 
     // --- observers --------------------------------------------------------
     void AddObserver(TreeObserver* observer);
@@ -101,11 +108,21 @@ private:
 
     // Node storage: nodes are taken from chunks and recycled through a free
     // list, so a load of millions of lines makes a few large allocations.
-    std::vector<std::unique_ptr<Node[]>> chunks_;
-    std::size_t chunkUsed_ = 0;
+    struct Chunk {
+        LargeBytes memory;
+        std::size_t capacity = 0;
+        std::size_t used = 0;  // constructed nodes, from the start
+        Node* nodes() const { return reinterpret_cast<Node*>(memory.get()); }
+    };
+    void AddChunk(std::size_t capacity);
+    void ReleaseNodes();
+    void StartRebuild(std::string_view rootText, LargeBytes bytes, TextArena arena);
+    void FinishRebuild(std::size_t size, const IniReadingEnd& end);
+    class Builder;
+    std::vector<Chunk> chunks_;
     std::vector<Node*> free_;
 
-    std::unique_ptr<char[]> bytes_;
+    LargeBytes bytes_;
     TextArena arena_;
     std::string eol_ = "\r\n";
     bool bom_ = false;

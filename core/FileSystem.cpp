@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
-#include <new>
+#include <algorithm>
 
 #include "Failure.h"
 
@@ -108,22 +108,36 @@ FileBytes ReadWholeFile(const std::string& path) {
     std::size_t capacity = S_ISREG(st.st_mode) ? static_cast<std::size_t>(st.st_size) : 0;
     const std::size_t available = AvailableMemory();
     // The tree needs about as much again as the text; refuse what cannot fit.
-    if (available != 0 && capacity > available / 2) ThrowTooLarge();
+    auto checkFits = [available](std::size_t size) {
+        if (available != 0 && size > available / 2) ThrowTooLarge();
+    };
+    checkFits(capacity);
     if (capacity == 0) capacity = 64 * 1024;
 
     FileBytes file;
-    file.data.reset(new (std::nothrow) char[capacity]);
+    file.data = AllocateLarge(capacity);
     if (!file.data) ThrowTooLarge();
     for (;;) {
         if (file.size == capacity) {
-            // The file grew, or its size was not known: make room.
+            // Full: either the end of the file, or it grew, or its size was
+            // not known. A small read tells which before any copying.
+            char probe[16 * 1024];
+            const ssize_t n = ::read(fd.get(), probe, sizeof probe);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                ThrowFileError(errno, path);
+            }
+            if (n == 0) break;
             const std::size_t bigger = capacity * 2;
-            if (available != 0 && bigger > available / 2) ThrowTooLarge();
-            std::unique_ptr<char[]> more(new (std::nothrow) char[bigger]);
+            checkFits(bigger);
+            LargeBytes more = AllocateLarge(bigger);
             if (!more) ThrowTooLarge();
             std::copy(file.data.get(), file.data.get() + file.size, more.get());
+            std::copy(probe, probe + n, more.get() + file.size);
             file.data = std::move(more);
+            file.size += static_cast<std::size_t>(n);
             capacity = bigger;
+            continue;
         }
         const ssize_t n = ::read(fd.get(), file.data.get() + file.size, capacity - file.size);
         if (n < 0) {
@@ -142,6 +156,12 @@ bool IsExistingFile(const std::string& path) {
 }
 
 bool ReplaceFileWithBackup(const std::string& path, std::string_view content) {
+    return ReplaceFileWithBackup(path, [content](const std::function<void(std::string_view)>& write) {
+        write(content);
+    });
+}
+
+bool ReplaceFileWithBackup(const std::string& path, const ContentWriter& content) {
     const std::string target = FollowLinks(path);
     const std::string backup = target + ".in1";
     const std::string folder = FolderOf(target);
@@ -157,7 +177,7 @@ bool ReplaceFileWithBackup(const std::string& path, std::string_view content) {
     Fd fd(::mkstemp(temp.data()));
     if (fd.get() < 0) ThrowFileError(errno, target);
     try {
-        WriteAll(fd.get(), content, target);
+        content([&](std::string_view piece) { WriteAll(fd.get(), piece, target); });
         if (exists) {
             if (::fchmod(fd.get(), old.st_mode & 07777) != 0) ThrowFileError(errno, target);
             // Keeping the owner needs rights the user may not have: best effort.

@@ -3,14 +3,16 @@
 #pragma once
 
 #include <cstddef>
-#include <memory>
+#include <functional>
 #include <string>
 #include <string_view>
+
+#include "LargeBuffer.h"
 
 namespace keyloft {
 
 struct FileBytes {
-    std::unique_ptr<char[]> data;
+    LargeBytes data;
     std::size_t size = 0;
 };
 
@@ -32,5 +34,10 @@ bool IsExistingFile(const std::string& path);
 // file's permission bits and, where allowed, its owner. Returns whether a
 // backup was made.
 bool ReplaceFileWithBackup(const std::string& path, std::string_view content);
+
+// The same, with the content handed over in pieces: `content` calls `write`
+// for each piece in order, so a large file need not be held in memory.
+using ContentWriter = std::function<void(const std::function<void(std::string_view)>& write)>;
+bool ReplaceFileWithBackup(const std::string& path, const ContentWriter& content);
 
 }  // namespace keyloft

@@ -5,6 +5,8 @@
 #include "FileSystem.h"
 #include "IniReader.h"
 
+#include <algorithm>
+
 namespace keyloft {
 
 std::string_view FileNameOfPath(std::string_view path) {
@@ -14,13 +16,11 @@ std::string_view FileNameOfPath(std::string_view path) {
 
 LoadResult LoadIniFile(Document& doc, const std::string& path) {
     FileBytes file = ReadWholeFile(path);
-    TextArena arena;
-    const IniReading reading = ReadIni({file.data.get(), file.size}, arena);
+    IniReadingEnd end;
     LoadResult result;
-    result.sectionCount = reading.Sections.size();
-    result.keyCount = reading.KeyCount;
-    result.root = doc.Rebuild(FileNameOfPath(path), std::move(file.data), file.size,
-                              std::move(arena), reading);
+    result.root = doc.ReadFile(FileNameOfPath(path), std::move(file.data), file.size, end);
+    result.sectionCount = end.SectionCount;
+    result.keyCount = end.KeyCount;
     return result;
 }
 
@@ -31,47 +31,80 @@ std::string LoadReport(const LoadResult& result) {
 
 namespace {
 
-// Appends raw bytes kept from the file. A lone CR written as a line break
-// must not meet an LF that starts them: the two would read as one break.
-void AppendRaw(std::string& out, std::string_view raw) {
-    if (!raw.empty() && raw.front() == '\n' && !out.empty() && out.back() == '\r') out.push_back('\n');
-    out.append(raw);
-}
+// Collects the output and hands it on in large pieces.
+class Output {
+public:
+    explicit Output(const std::function<void(std::string_view)>& write) : write_(write) {
+        buffer_.reserve(kPiece + 4096);
+    }
+    void Append(std::string_view bytes) {
+        if (buffer_.size() + bytes.size() > kPiece) Flush();
+        if (bytes.size() > kPiece) {
+            write_(bytes);
+            last_ = bytes.empty() ? last_ : bytes.back();
+            return;
+        }
+        buffer_.append(bytes);
+        if (!bytes.empty()) last_ = bytes.back();
+    }
+    // Appends raw bytes kept from the file. A lone CR written as a line
+    // break must not meet an LF that starts them: the two would read as one.
+    void AppendRaw(std::string_view raw) {
+        if (!raw.empty() && raw.front() == '\n' && last_ == '\r') Append("\n");
+        Append(raw);
+    }
+    void DropLast(std::size_t n) {  // only what is still buffered
+        buffer_.resize(buffer_.size() - std::min(n, buffer_.size()));
+        last_ = buffer_.empty() ? '\0' : buffer_.back();
+    }
+    void Flush() {
+        if (!buffer_.empty()) write_(buffer_);
+        buffer_.clear();
+    }
+
+private:
+    static constexpr std::size_t kPiece = 1 << 20;
+    const std::function<void(std::string_view)>& write_;
+    std::string buffer_;
+    char last_ = '\0';
+};
 
 }  // namespace
 
-std::string SerializeDocument(const Document& doc) {
+void SerializeDocument(const Document& doc, const std::function<void(std::string_view)>& write) {
     const std::string& eol = doc.LineEnding();
-    std::string out;
-    std::size_t size = 3 + doc.Head().size() + eol.size() + doc.Tail().size();
-    for (const Node* node = doc.First(); node != nullptr; node = Document::Next(node)) {
-        size += node->leading().size() + node->text().size() + eol.size() + 1;
-    }
-    out.reserve(size);
-    if (doc.HasByteOrderMark()) out.append("\xEF\xBB\xBF");
-    out.append(doc.Head());
+    Output out(write);
+    if (doc.HasByteOrderMark()) out.Append("\xEF\xBB\xBF");
+    out.Append(doc.Head());
     const Node* first = doc.First();
     const bool hasLines = first != nullptr && first->hasChildren();
     // Lines added to a file without sections start on a line of their own.
     if (hasLines && !doc.Head().empty() && doc.Head().back() != '\n' && doc.Head().back() != '\r') {
-        out.append(eol);
+        out.Append(eol);
     }
     for (const Node* node = first; node != nullptr; node = Document::Next(node)) {
         if (node == first) continue;  // the root names the file; it is no line
-        AppendRaw(out, node->leading());
-        out.append(node->text());
-        out.append(eol);
+        out.AppendRaw(node->leading());
+        out.Append(node->text());
+        out.Append(eol);
     }
     // A NUL cut the last line short in the file: it follows that line's text
     // directly, and a line break there would change the line on reading.
-    if (doc.NulCutsLastLine() && hasLines) out.resize(out.size() - eol.size());
-    AppendRaw(out, doc.Tail());
-    return out;
+    if (doc.NulCutsLastLine() && hasLines) out.DropLast(eol.size());
+    out.AppendRaw(doc.Tail());
+    out.Flush();
+}
+
+std::string SerializeDocument(const Document& doc) {
+    std::string text;
+    SerializeDocument(doc, [&text](std::string_view piece) { text.append(piece); });
+    return text;
 }
 
 SaveResult SaveIniFile(const Document& doc, const std::string& path) {
     SaveResult result;
-    result.backupMade = ReplaceFileWithBackup(path, SerializeDocument(doc));
+    result.backupMade = ReplaceFileWithBackup(
+        path, [&doc](const std::function<void(std::string_view)>& write) { SerializeDocument(doc, write); });
     return result;
 }
 

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -39,7 +40,9 @@ struct SaveResult {
 // ItemsChanged.
 SaveResult SaveIniFile(const Document& doc, const std::string& path);
 
-// The bytes SaveIniFile writes.
+// The bytes SaveIniFile writes, handed to `write` in pieces of about a
+// megabyte, or all at once as a string.
+void SerializeDocument(const Document& doc, const std::function<void(std::string_view)>& write);
 std::string SerializeDocument(const Document& doc);
 
 // "INI File saved as NAME" with ", original file was backed up as *.in1"

@@ -63,8 +63,8 @@ std::string_view KeyValue(std::string_view prefix, std::string_view before,
 
 }  // namespace
 
-IniReading ReadIni(std::string_view text, TextArena& arena) {
-    IniReading reading;
+IniReadingEnd ReadIniInto(std::string_view text, TextArena& arena, IniReadHandler& handler) {
+    IniReadingEnd reading;
     Builder builder(arena);
 
     if (text.size() >= 3 && std::memcmp(text.data(), "\xEF\xBB\xBF", 3) == 0) {
@@ -82,7 +82,7 @@ IniReading ReadIni(std::string_view text, TextArena& arena) {
     const std::size_t size = readable.size();
     std::size_t pos = 0;
     std::size_t dropStart = 0;  // where the current run of dropped bytes began
-    std::size_t current = 0;  // 1 + index of the section being read, 0 before the first
+    bool inSection = false;
 
     auto dropped = [&](std::size_t lineStart) {
         return std::string_view(base + dropStart, lineStart - dropStart);
@@ -116,28 +116,28 @@ IniReading ReadIni(std::string_view text, TextArena& arena) {
 
         if (r.size() >= 2 && r.front() == '[' && r.back() == ']') {
             const std::string_view between = r.substr(1, r.size() - 2);
-            IniSection& section = reading.Sections.emplace_back();
+            std::string_view header;
+            std::string_view name;
             if (!commented) {
-                const std::string_view name = Trim(between);
-                section.Name = name;
-                section.Header = name.size() == between.size()
-                                     ? r
-                                     : builder.Join(std::string_view("["), name, std::string_view("]"));
+                name = Trim(between);
+                header = name.size() == between.size()
+                             ? r
+                             : builder.Join(std::string_view("["), name, std::string_view("]"));
             } else {
                 const std::string_view inner = TrimEnd(between);
-                section.Name = builder.Join(std::string_view(";"), inner);
-                section.Header = inner.size() == between.size()
-                                     ? trimmed
-                                     : builder.Join(std::string_view(";["), inner, std::string_view("]"));
+                name = builder.Join(std::string_view(";"), inner);
+                header = inner.size() == between.size()
+                             ? trimmed
+                             : builder.Join(std::string_view(";["), inner, std::string_view("]"));
             }
-            section.HeaderLeading = dropped(lineStart);
+            handler.Section(header, name, dropped(lineStart));
+            ++reading.SectionCount;
             dropStart = pos;
             reading.NulCutsLastLine = next == lineEnd && readable.size() < text.size();
-            current = reading.Sections.size();
+            inSection = true;
             continue;
         }
-        if (current == 0) continue;
-        IniSection& section = reading.Sections[current - 1];
+        if (!inSection) continue;
 
         std::string_view line;
         const auto eq = r.find('=');
@@ -150,19 +150,47 @@ IniReading ReadIni(std::string_view text, TextArena& arena) {
         } else {
             line = KeyValue(trimmed.substr(0, 1), r.substr(0, eq), r.substr(eq + 1), trimmed, builder);
         }
-        if (lineStart != dropStart) {
-            section.LinesLeading.push_back({section.Lines.size(), dropped(lineStart)});
-        }
-        section.Lines.push_back(line);
+        handler.Line(line, dropped(lineStart));
         ++reading.KeyCount;
         dropStart = pos;
         reading.NulCutsLastLine = next == lineEnd && readable.size() < text.size();
     }
-    if (reading.Sections.empty()) {
+    if (!inSection) {
         reading.Head = readable;
         dropStart = readable.size();
     }
     reading.Tail = std::string_view(base + dropStart, text.size() - dropStart);
+    return reading;
+}
+
+namespace {
+
+// Collects the events of a reading into IniSection entries.
+class SectionCollector : public IniReadHandler {
+public:
+    explicit SectionCollector(std::vector<IniSection>& sections) : sections_(sections) {}
+    void Section(std::string_view header, std::string_view name, std::string_view leading) override {
+        IniSection& section = sections_.emplace_back();
+        section.Header = header;
+        section.Name = name;
+        section.HeaderLeading = leading;
+    }
+    void Line(std::string_view text, std::string_view leading) override {
+        IniSection& section = sections_.back();
+        if (!leading.empty()) section.LinesLeading.push_back({section.Lines.size(), leading});
+        section.Lines.push_back(text);
+    }
+
+private:
+    std::vector<IniSection>& sections_;
+};
+
+}  // namespace
+
+IniReading ReadIni(std::string_view text, TextArena& arena) {
+    IniReading reading;
+    SectionCollector collector(reading.Sections);
+    static_cast<IniReadingEnd&>(reading) = ReadIniInto(text, arena, collector);
     return reading;
 }
 

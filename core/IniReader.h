@@ -30,10 +30,9 @@ struct IniSection {
     std::vector<Dropped> LinesLeading;
 };
 
-// The reading of a whole file, with what a faithful save needs besides the
-// sections.
-struct IniReading {
-    std::vector<IniSection> Sections;
+// What a reading knows at its end besides the sections: what a faithful save
+// needs.
+struct IniReadingEnd {
     // A file without any section header keeps all its (dropped) text here, up
     // to a NUL: it stays in front of sections added later.
     std::string_view Head;
@@ -44,10 +43,28 @@ struct IniReading {
     bool ByteOrderMark = false;
     // The first line break of the file ("\r\n", "\n" or "\r"), empty if none.
     std::string_view FirstLineBreak;
+    std::size_t SectionCount = 0;
     std::size_t KeyCount = 0;
     // A NUL ended the last kept line's text, with no line break in between.
     bool NulCutsLastLine = false;
 };
+
+// The reading of a whole file as sections.
+struct IniReading : IniReadingEnd {
+    std::vector<IniSection> Sections;
+};
+
+// Receives a reading as it goes: each header, then each line of its section.
+// `leading` holds the raw bytes dropped right before (line breaks included).
+class IniReadHandler {
+public:
+    virtual ~IniReadHandler() = default;
+    virtual void Section(std::string_view header, std::string_view name, std::string_view leading) = 0;
+    virtual void Line(std::string_view text, std::string_view leading) = 0;
+};
+
+// The one reading of INI text; ReadIni and the document's load go through it.
+IniReadingEnd ReadIniInto(std::string_view text, TextArena& arena, IniReadHandler& handler);
 
 // Reads `text` by the INI rules. Never fails; any bytes give a result. Texts
 // that differ from their bytes in the file (trimmed around "=", commented

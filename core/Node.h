@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string_view>
 #include <vector>
 
@@ -42,7 +43,7 @@ private:
     std::vector<Node*> children_;
     std::string_view text_;
     std::string_view leading_;
-    std::size_t row_ = 0;
+    std::uint32_t row_ = 0;
     // The hidden node whose children are the top-level nodes.
     bool sentinel_ = false;
 };

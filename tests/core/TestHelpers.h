@@ -33,6 +33,7 @@
 #include "Dump.h"
 #include "Failure.h"
 #include "IniReader.h"
+#include "LargeBuffer.h"
 #include "TextArena.h"
 
 namespace keyloft::test {
@@ -130,7 +131,7 @@ inline std::string DumpOf(const Document& doc) {
 // Replaces the document by the reading of `text`, as a load of a file with
 // that content and the name `rootText` would.
 inline Node* LoadText(Document& doc, std::string_view text, std::string_view rootText = "t.ini") {
-    auto bytes = std::make_unique<char[]>(text.size() + 1);
+    LargeBytes bytes = AllocateLarge(text.size() + 1);
     std::memcpy(bytes.get(), text.data(), text.size());
     TextArena arena;
     IniReading reading = ReadIni(std::string_view(bytes.get(), text.size()), arena);
