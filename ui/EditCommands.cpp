@@ -81,67 +81,62 @@ void TForm1::actremoveExecute() {
     SetStatus("Item removed");
 }
 
-void TForm1::actRemarkExecute() {
-    Node* node = selectedNode();
+namespace {
+
+// The node Comment and Remove Comment work on: the selected section or key,
+// after their common refusals; nullptr when refused.
+Node* NodeToComment(TForm1* window, Node* node) {
     if (node == nullptr) {
-        ShowInformation(this, "Select a section or key to comment");
-        return;
+        ShowInformation(window, "Select a section or key to comment");
+        return nullptr;
     }
     if (node->level() == 0) {
-        ShowWarning(this, "Can't comment the root, select a section or key to comment");
-        return;
+        ShowWarning(window, "Can't comment the root, select a section or key to comment");
+        return nullptr;
     }
-    if (keyloft::IsCommented(node->text())) {
+    return node;
+}
+
+}  // namespace
+
+// Comment and Remove Comment: `comment` tells which. Every answer to the
+// question but No goes on: the close box counts as Yes.
+void TForm1::ChangeComment(bool comment) {
+    Node* node = NodeToComment(this, selectedNode());
+    if (node == nullptr) return;
+    if (comment && keyloft::IsCommented(node->text())) {
         ShowInformation(this, "This line is already commented");
         return;
     }
-    // Every answer but No comments: the close box counts as Yes.
-    if (Confirm(this, "Comment " + model_->displayText(node) + " ?") == Answer::No) return;
-    doc_.SetText(node, keyloft::CommentedText(node->text()));
-    doc_.ItemsChanged = true;
-    if (node->level() == 2) {
-        SetStatus("Item commented");
+    if (!comment && !keyloft::IsCommented(node->text())) {
+        ShowInformation(this, "No comment on selected line");
         return;
     }
+    const QString question = comment ? "Comment " + model_->displayText(node) + " ?"
+                                     : "Remove comment from " + model_->displayText(node) + " ?";
+    if (Confirm(this, question) == Answer::No) return;
+    doc_.SetText(node, comment ? keyloft::CommentedText(node->text()) : keyloft::UncommentedText(node->text()));
+    doc_.ItemsChanged = true;
+    if (node->level() == 2) {
+        SetStatus(comment ? "Item commented" : "Comment removed");
+        return;
+    }
+    // A section takes its keys along: the ones not yet in the new state.
     if (node->hasChildren()) {
         const int keys = ChildCountOfSelection();
-        doc_.RewriteChildren(node, 0, keys - 1, [](std::string& text) {
-            if (keyloft::IsCommented(text)) return false;
-            text.insert(0, 1, ';');
+        doc_.RewriteChildren(node, 0, keys - 1, [comment](std::string& text) {
+            if (keyloft::IsCommented(text) == comment) return false;
+            if (comment) {
+                text.insert(0, 1, ';');
+            } else {
+                text.erase(0, 1);
+            }
             return true;
         });
         selectNode(node->child(keys - 1));
     }
 }
 
-void TForm1::actRemoveCommentExecute() {
-    Node* node = selectedNode();
-    if (node == nullptr) {
-        ShowInformation(this, "Select a section or key to comment");
-        return;
-    }
-    if (node->level() == 0) {
-        ShowWarning(this, "Can't comment the root, select a section or key to comment");
-        return;
-    }
-    if (!keyloft::IsCommented(node->text())) {
-        ShowInformation(this, "No comment on selected line");
-        return;
-    }
-    if (Confirm(this, "Remove comment from " + model_->displayText(node) + " ?") == Answer::No) return;
-    doc_.SetText(node, keyloft::UncommentedText(node->text()));
-    doc_.ItemsChanged = true;
-    if (node->level() == 2) {
-        SetStatus("Comment removed");
-        return;
-    }
-    if (node->hasChildren()) {
-        const int keys = ChildCountOfSelection();
-        doc_.RewriteChildren(node, 0, keys - 1, [](std::string& text) {
-            if (!keyloft::IsCommented(text)) return false;
-            text.erase(0, 1);
-            return true;
-        });
-        selectNode(node->child(keys - 1));
-    }
-}
+void TForm1::actRemarkExecute() { ChangeComment(true); }
+
+void TForm1::actRemoveCommentExecute() { ChangeComment(false); }

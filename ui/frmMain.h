@@ -91,6 +91,7 @@ private:
     // Save INI as: returns true when a file was written, false when there was
     // no document or the dialog was cancelled; throws on a file failure.
     bool SaveIni();
+    void ChangeComment(bool comment);
     void SetStatus(const QString& text);
     void ShowFailure(const std::exception& failure);
 
