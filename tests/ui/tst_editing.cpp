@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "DialogScript.h"
+#include "WindowProbe.h"
 #include "Document.h"
 #include "DocumentModel.h"
 #include "IniTreeView.h"
@@ -21,6 +22,14 @@
 
 using keyloft::Node;
 using keyloft::test::DialogScript;
+using keyloft::test::IsShown;
+using keyloft::test::NodeNamed;
+using keyloft::test::Outcome;
+using keyloft::test::Run;
+using keyloft::test::SelectedText;
+using keyloft::test::Shown;
+using keyloft::test::Tree;
+using keyloft::test::Type;
 using keyloft::test::SeenDialog;
 
 namespace {
@@ -38,14 +47,6 @@ enum class SaveStep { None, Cancel, Fail };
 
 // What the user does in the in-place editor.
 enum class EditKeys { TypeAndEnter, Enter, ClearAndEnter, Escape };
-
-// Types `text` key by key; unlike QTest::keyClicks it takes any character,
-// as a keyboard layout or an input method delivers it.
-void Type(QWidget* widget, const QString& text) {
-    for (const QChar c : text) {
-        QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
-    }
-}
 
 // Input prompt: replaces the field's text by typing `text`, then OK.
 void TypeAndAccept(DialogScript& script, const QString& text) {
@@ -74,61 +75,9 @@ void AnswerWith(DialogScript& script, Reply reply) {
     }
 }
 
-// The dialogs one command showed.
-struct Outcome {
-    bool finished = false;  // every scripted step ran
-    std::vector<SeenDialog> seen;
-    QString description;
-    int count() const { return static_cast<int>(seen.size()); }
-};
-
-// Triggers the action `name`; `script` answers its dialogs in order and any
-// further dialog is rejected. An unknown action yields a finished outcome with
-// the description "no action".
-template <class Script>
-Outcome Run(TForm1& window, const char* name, Script build) {
-    auto* action = window.findChild<QAction*>(name);
-    if (action == nullptr) return {false, {}, QString("no action %1").arg(name)};
-    DialogScript script;
-    build(script);
-    script.rejectUnexpected().start();
-    action->trigger();
-    return {script.finished(), script.seen(), script.describe()};
-}
-
-Outcome Run(TForm1& window, const char* name) {
-    return Run(window, name, [](DialogScript&) {});
-}
-
-QString Shown(TForm1& window, const Node* node) { return window.model()->displayText(node); }
-
 // A node's text as the document holds it.
 QByteArray Bytes(const Node* node) {
     return QByteArray(node->text().data(), static_cast<qsizetype>(node->text().size()));
-}
-
-// The whole tree in tree order, two blanks of indent per level.
-QStringList Tree(TForm1& window) {
-    QStringList lines;
-    for (const Node* node = window.document().First(); node != nullptr;
-         node = keyloft::Document::Next(node)) {
-        lines << QString(2 * node->level(), ' ') + Shown(window, node);
-    }
-    return lines;
-}
-
-// The first node in tree order shown as `text`, or nullptr.
-Node* NodeNamed(TForm1& window, const QString& text) {
-    for (Node* node = window.document().First(); node != nullptr;
-         node = keyloft::Document::Next(node)) {
-        if (Shown(window, node) == text) return node;
-    }
-    return nullptr;
-}
-
-QString SelectedText(TForm1& window) {
-    const Node* node = window.selectedNode();
-    return node == nullptr ? QString("(none)") : Shown(window, node);
 }
 
 void ClearSelection(TForm1& window) { window.treeView()->selectionModel()->clearSelection(); }
@@ -139,16 +88,6 @@ QLineEdit* OpenEditor(TForm1& window) {
         if (editor->isVisible()) return editor;
     }
     return nullptr;
-}
-
-bool IsShown(TForm1& window, const Node* node) {
-    auto* view = window.treeView();
-    const QModelIndex index = window.model()->indexOf(node);
-    for (QModelIndex up = index.parent(); up.isValid(); up = up.parent()) {
-        if (!view->isExpanded(up)) return false;
-    }
-    const QRect rect = view->visualRect(index);
-    return rect.isValid() && view->viewport()->rect().contains(rect);
 }
 
 // Sections [s1] (a=1, b=2), [s2] (c=3) and [s3] with no keys.

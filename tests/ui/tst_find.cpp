@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "DialogScript.h"
+#include "WindowProbe.h"
 #include "Document.h"
 #include "DocumentModel.h"
 #include "IniTreeView.h"
@@ -19,41 +20,17 @@
 
 using keyloft::Node;
 using keyloft::test::DialogScript;
+using keyloft::test::IsShown;
+using keyloft::test::NodeNamed;
+using keyloft::test::Outcome;
+using keyloft::test::Run;
+using keyloft::test::SelectedText;
+using keyloft::test::Shown;
+using keyloft::test::Tree;
+using keyloft::test::Type;
 using keyloft::test::SeenDialog;
 
 namespace {
-
-// The dialogs one command showed.
-struct Outcome {
-    bool finished = false;  // every scripted step ran
-    std::vector<SeenDialog> seen;
-    QString description;
-    int count() const { return static_cast<int>(seen.size()); }
-};
-
-// Triggers the action `name`; `script` answers its dialogs in order and any
-// further dialog is rejected.
-template <class Script>
-Outcome Run(TForm1& window, const char* name, Script build) {
-    auto* action = window.findChild<QAction*>(name);
-    if (action == nullptr) return {false, {}, QString("no action %1").arg(name)};
-    DialogScript script;
-    build(script);
-    script.rejectUnexpected().start();
-    action->trigger();
-    return {script.finished(), script.seen(), script.describe()};
-}
-
-Outcome Run(TForm1& window, const char* name) {
-    return Run(window, name, [](DialogScript&) {});
-}
-
-// Types `text` key by key, any character included.
-void Type(QWidget* widget, const QString& text) {
-    for (const QChar c : text) {
-        QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
-    }
-}
 
 // Answers the Find prompt with `text`, or cancels it when `cancel` is set.
 void AnswerPrompt(DialogScript& script, const QString& text, bool cancel = false) {
@@ -78,30 +55,6 @@ void NoteIconAndConfirm(DialogScript& script, QMessageBox::Icon* icon) {
     });
 }
 
-QString Shown(TForm1& window, const Node* node) { return window.model()->displayText(node); }
-
-QStringList Tree(TForm1& window) {
-    QStringList lines;
-    for (const Node* node = window.document().First(); node != nullptr;
-         node = keyloft::Document::Next(node)) {
-        lines << QString(2 * node->level(), ' ') + Shown(window, node);
-    }
-    return lines;
-}
-
-Node* NodeNamed(TForm1& window, const QString& text) {
-    for (Node* node = window.document().First(); node != nullptr;
-         node = keyloft::Document::Next(node)) {
-        if (Shown(window, node) == text) return node;
-    }
-    return nullptr;
-}
-
-QString SelectedText(TForm1& window) {
-    const Node* node = window.selectedNode();
-    return node == nullptr ? QString("(none)") : Shown(window, node);
-}
-
 // The nodes with children that the view shows expanded, in tree order.
 QStringList Expanded(TForm1& window) {
     QStringList expanded;
@@ -122,17 +75,6 @@ QStringList Parents(TForm1& window) {
         if (node->hasChildren()) parents << Shown(window, node);
     }
     return parents;
-}
-
-// Whether the node is shown in the viewport: every ancestor expanded.
-bool IsShown(TForm1& window, const Node* node) {
-    auto* view = window.treeView();
-    const QModelIndex index = window.model()->indexOf(node);
-    for (QModelIndex up = index.parent(); up.isValid(); up = up.parent()) {
-        if (!view->isExpanded(up)) return false;
-    }
-    const QRect rect = view->visualRect(index);
-    return rect.isValid() && view->viewport()->rect().contains(rect);
 }
 
 // The example of the Find command: two sections, three nodes hold "db".
