@@ -1,5 +1,6 @@
 // Keyloft: start-up of the INI files editor.
 #include <QApplication>
+#include <QScreen>
 
 #include "Dialogs.h"
 #include "frmMain.h"
@@ -15,6 +16,12 @@ int main(int argc, char* argv[]) {
     QStringList arguments = QApplication::arguments();
     arguments.removeFirst();
     TForm1 window(arguments);
+    // Restored, the window stands in the middle of the desktop.
+    if (const QScreen* screen = window.screen()) {
+        QRect frame = window.frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        window.move(frame.topLeft());
+    }
     window.showMaximized();
     return QApplication::exec();
 }

@@ -7,15 +7,38 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <QShowEvent>
 
 namespace keyloft::ui {
 
 namespace {
 
-// A message box that tells its close box (Cancel) from Escape (No).
-class ConfirmBox : public QMessageBox {
+void CentreOnScreen(QWidget* dialog) {
+    if (const QScreen* screen = dialog->screen()) {
+        QRect frame = dialog->frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        dialog->move(frame.topLeft());
+    }
+}
+
+// The editor's dialogs stand in the middle of the screen.
+template <class Dialog>
+class Centred : public Dialog {
 public:
-    using QMessageBox::QMessageBox;
+    using Dialog::Dialog;
+
+protected:
+    void showEvent(QShowEvent* event) override {
+        Dialog::showEvent(event);
+        CentreOnScreen(this);
+    }
+};
+
+// A message box that tells its close box (Cancel) from Escape (No).
+class ConfirmBox : public Centred<QMessageBox> {
+public:
+    using Centred<QMessageBox>::Centred;
     bool closedByBox() const { return closedByBox_; }
 
 protected:
@@ -31,7 +54,7 @@ private:
 
 void ShowMessage(QWidget* parent, QMessageBox::Icon icon, const QString& caption,
                  const QString& text) {
-    QMessageBox box(icon, caption, text, QMessageBox::Ok, parent);
+    Centred<QMessageBox> box(icon, caption, text, QMessageBox::Ok, parent);
     box.setObjectName("messageDialog");
     box.setTextFormat(Qt::PlainText);
     box.exec();
@@ -74,7 +97,7 @@ Answer Confirm(QWidget* parent, const QString& text) {
 }
 
 QString InputQuery(QWidget* parent, const QString& caption, const QString& prompt) {
-    QInputDialog dialog(parent);
+    Centred<QInputDialog> dialog(parent);
     dialog.setObjectName("inputQuery");
     dialog.setWindowTitle(caption);
     dialog.setLabelText(prompt);
