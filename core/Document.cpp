@@ -182,12 +182,12 @@ void Document::NotifyTextsChanged(Node* parent, int first, int last) {
     for (TreeObserver* o : observers_) o->TextsChanged(parent, first, last);
 }
 
-void Document::StartRebuild(std::string_view rootText, LargeBytes bytes, TextArena arena) {
+void Document::StartRebuild(std::string_view rootText, LargeBytes bytes) {
     for (TreeObserver* o : observers_) o->TreeAboutToBeReset();
     top_.children_.clear();
     ReleaseNodes();
     count_ = 0;
-    arena_ = std::move(arena);
+    arena_.Clear();
     bytes_ = std::move(bytes);
     ForgetPosition();
     top_.children_.push_back(NewNode(&top_, Store(rootText), 0));
@@ -202,28 +202,6 @@ void Document::FinishRebuild(std::size_t size, const IniReadingEnd& end) {
     nulCutsLastLine_ = end.NulCutsLastLine;
     utf8_ = IsValidUtf8({bytes_.get(), size});
     for (TreeObserver* o : observers_) o->TreeReset();
-}
-
-Node* Document::Rebuild(std::string_view rootText, LargeBytes bytes, std::size_t size,
-                        TextArena arena, const IniReading& reading) {
-    StartRebuild(rootText, std::move(bytes), std::move(arena));
-    Node* root = First();
-    root->children_.reserve(reading.Sections.size());
-    for (const IniSection& section : reading.Sections) {
-        Node* sectionNode = NewNode(root, section.Header, root->children_.size());
-        sectionNode->leading_ = section.HeaderLeading;
-        root->children_.push_back(sectionNode);
-        sectionNode->children_.reserve(section.Lines.size());
-        for (const std::string_view line : section.Lines) {
-            sectionNode->children_.push_back(NewNode(sectionNode, line, sectionNode->children_.size()));
-        }
-        for (const IniSection::Dropped& dropped : section.LinesLeading) {
-            sectionNode->children_[dropped.index]->leading_ = dropped.bytes;
-        }
-        count_ += 1 + section.Lines.size();
-    }
-    FinishRebuild(size, reading);
-    return root;
 }
 
 // Adds the nodes of a reading as it goes.
@@ -251,7 +229,7 @@ private:
 
 Node* Document::ReadFile(std::string_view rootText, LargeBytes bytes, std::size_t size,
                          IniReadingEnd& end) {
-    StartRebuild(rootText, std::move(bytes), TextArena());
+    StartRebuild(rootText, std::move(bytes));
     Builder builder(*this);
     end = ReadIniInto({bytes_.get(), size}, arena_, builder);
     FinishRebuild(size, end);

@@ -15,7 +15,6 @@
 namespace keyloft {
 
 class TreeObserver;
-struct IniReading;
 struct IniReadingEnd;
 
 class Document {
@@ -80,12 +79,6 @@ public:
     bool IsUtf8() const { return utf8_; }
 
     // Replaces the whole tree by a root named `rootText` and the reading of
-    // `text` (see IniReader.h); takes ownership of the bytes the reading's
-    // views point into. Notifies one reset. Returns the root.
-    Node* Rebuild(std::string_view rootText, LargeBytes bytes, std::size_t size, TextArena arena,
-                  const IniReading& reading);
-
-    // Replaces the whole tree by a root named `rootText` and the reading of
     // the file's bytes, built as the reading goes. Notifies one reset.
     // Returns the root; `end` receives the reading's counts and extras.
     Node* ReadFile(std::string_view rootText, LargeBytes bytes, std::size_t size, IniReadingEnd& end);
@@ -116,7 +109,7 @@ private:
     };
     void AddChunk(std::size_t capacity);
     void ReleaseNodes();
-    void StartRebuild(std::string_view rootText, LargeBytes bytes, TextArena arena);
+    void StartRebuild(std::string_view rootText, LargeBytes bytes);
     void FinishRebuild(std::size_t size, const IniReadingEnd& end);
     class Builder;
     std::vector<Chunk> chunks_;

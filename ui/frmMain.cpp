@@ -36,7 +36,6 @@ struct Command {
     const char* name;
     const char* hint;
     const char* icon;
-    const char* menuItem;  // object name of the menu item
     const char* caption;
     int toolbarPosition;
     void (TForm1::*handler)();
@@ -44,26 +43,26 @@ struct Command {
 
 // In the order of the action list.
 const Command kCommands[] = {
-    {"actOpen", "Open INI file...", "open", "OpenINI1", "Open INI...", 1, &TForm1::actOpenExecute},
-    {"actNewSection", "Add a section...", "new-section", "NewSection1", "New Section...", 6,
+    {"actOpen", "Open INI file...", "open", "Open INI...", 1, &TForm1::actOpenExecute},
+    {"actNewSection", "Add a section...", "new-section", "New Section...", 6,
      &TForm1::actNewSectionExecute},
-    {"actNewValue", "Add a key...", "new-key", "NewValue1", "New Key...", 7, &TForm1::actNewValueExecute},
-    {"actremove", "Remove section or key", "delete", "DeleteLine1", "Delete Section or Key...", 8,
+    {"actNewValue", "Add a key...", "new-key", "New Key...", 7, &TForm1::actNewValueExecute},
+    {"actremove", "Remove section or key", "delete", "Delete Section or Key...", 8,
      &TForm1::actremoveExecute},
-    {"actExpandAll", "Expand all", "expand-all", "Expandall1", "Expand all", 9, &TForm1::actExpandAllExecute},
-    {"actCollapseAll", "Collapse all", "collapse-all", "CollapseAll1", "Collapse All", 10,
+    {"actExpandAll", "Expand all", "expand-all", "Expand all", 9, &TForm1::actExpandAllExecute},
+    {"actCollapseAll", "Collapse all", "collapse-all", "Collapse All", 10,
      &TForm1::actCollapseAllExecute},
-    {"actfind", "Find text string...", "find", "Find1", "Find...", 11, &TForm1::actfindExecute},
-    {"actINI", "Start a new INI file...", "new-ini", "NewINI1", "New INI...", 3, &TForm1::actINIExecute},
-    {"actSaveINI", "Save INI as...", "save", "SaveINI1", "Save INI...", 2, &TForm1::actSaveINIExecute},
-    {"actClearAll", "Close INI", "close-ini", "CloseINI1", "Close INI", 4, &TForm1::actClearAllExecute},
-    {"actPrint", "Print INI", "print", "PrintINI1", "Print INI", 14, &TForm1::actPrintExecute},
-    {"actAbout", "About Keyloft...", "about", "About1", "About...", 15, &TForm1::actAboutExecute},
-    {"actExit", "Exit Keyloft", "exit", "Exit1", "Exit", 16, &TForm1::actExitExecute},
-    {"actRemark", "Comment a line", "comment", "CommentLine1", "Comment Line", 12, &TForm1::actRemarkExecute},
-    {"actRemoveComment", "Remove comment from line", "remove-comment", "RemoveComment1",
-     "Remove Comment", 13, &TForm1::actRemoveCommentExecute},
-    {"actEditLine", "Edit line", "edit-line", "EditLine1", "Edit Line", 5, &TForm1::actEditLineExecute},
+    {"actfind", "Find text string...", "find", "Find...", 11, &TForm1::actfindExecute},
+    {"actINI", "Start a new INI file...", "new-ini", "New INI...", 3, &TForm1::actINIExecute},
+    {"actSaveINI", "Save INI as...", "save", "Save INI...", 2, &TForm1::actSaveINIExecute},
+    {"actClearAll", "Close INI", "close-ini", "Close INI", 4, &TForm1::actClearAllExecute},
+    {"actPrint", "Print INI", "print", "Print INI", 14, &TForm1::actPrintExecute},
+    {"actAbout", "About Keyloft...", "about", "About...", 15, &TForm1::actAboutExecute},
+    {"actExit", "Exit Keyloft", "exit", "Exit", 16, &TForm1::actExitExecute},
+    {"actRemark", "Comment a line", "comment", "Comment Line", 12, &TForm1::actRemarkExecute},
+    {"actRemoveComment", "Remove comment from line", "remove-comment", "Remove Comment", 13,
+     &TForm1::actRemoveCommentExecute},
+    {"actEditLine", "Edit line", "edit-line", "Edit Line", 5, &TForm1::actEditLineExecute},
 };
 
 // The menus, left to right; nullptr items are separators (named).
@@ -98,13 +97,6 @@ public:
         return QProxyStyle::styleHint(hint, option, widget, returnData);
     }
 };
-
-const Command& CommandNamed(const char* name) {
-    for (const Command& command : kCommands) {
-        if (std::string_view(command.name) == name) return command;
-    }
-    throw std::logic_error("unknown command");
-}
 
 }  // namespace
 
@@ -253,7 +245,6 @@ void TForm1::CreateCommands() {
             // A menu item runs the same action as its toolbar button.
             auto* action = findChild<QAction*>(item.action, Qt::FindDirectChildrenOnly);
             m->addAction(action);
-            action->setProperty("menuItem", CommandNamed(item.action).menuItem);
         }
     }
     setWindowIcon(QIcon(":/icons/keyloft.svg"));

@@ -133,9 +133,8 @@ inline std::string DumpOf(const Document& doc) {
 inline Node* LoadText(Document& doc, std::string_view text, std::string_view rootText = "t.ini") {
     LargeBytes bytes = AllocateLarge(text.size() + 1);
     std::memcpy(bytes.get(), text.data(), text.size());
-    TextArena arena;
-    IniReading reading = ReadIni(std::string_view(bytes.get(), text.size()), arena);
-    return doc.Rebuild(rootText, std::move(bytes), text.size(), std::move(arena), reading);
+    IniReadingEnd end;
+    return doc.ReadFile(rootText, std::move(bytes), text.size(), end);
 }
 
 struct SectionShape {
