@@ -155,15 +155,14 @@ bool IsExistingFile(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-bool ReplaceFileWithBackup(const std::string& path, std::string_view content) {
-    return ReplaceFileWithBackup(path, [content](const std::function<void(std::string_view)>& write) {
-        write(content);
-    });
+bool ReplaceFileWithBackup(const std::string& path, std::string_view content, Backup backup) {
+    return ReplaceFileWithBackup(
+        path, [content](const std::function<void(std::string_view)>& write) { write(content); }, backup);
 }
 
-bool ReplaceFileWithBackup(const std::string& path, const ContentWriter& content) {
+bool ReplaceFileWithBackup(const std::string& path, const ContentWriter& content, Backup backup) {
     const std::string target = FollowLinks(path);
-    const std::string backup = target + ".in1";
+    const std::string backupPath = target + ".in1";
     const std::string folder = FolderOf(target);
 
     struct stat old {};
@@ -198,14 +197,14 @@ bool ReplaceFileWithBackup(const std::string& path, const ContentWriter& content
     // 2. Keep the old file under the backup name, never replacing one. A hard
     // link keeps the target in place until the new file replaces it.
     enum class Kept { None, Linked, Moved } kept = Kept::None;
-    if (exists) {
-        if (::link(target.c_str(), backup.c_str()) == 0) {
+    if (exists && backup == Backup::Keep) {
+        if (::link(target.c_str(), backupPath.c_str()) == 0) {
             kept = Kept::Linked;
         } else if (errno == EEXIST) {
             const int err = errno;
             ::unlink(temp.c_str());
             ThrowFileError(err, target);
-        } else if (::renameat2(AT_FDCWD, target.c_str(), AT_FDCWD, backup.c_str(),
+        } else if (::renameat2(AT_FDCWD, target.c_str(), AT_FDCWD, backupPath.c_str(),
                                RENAME_NOREPLACE) == 0) {
             kept = Kept::Moved;  // a file system without hard links
         } else {
@@ -218,8 +217,8 @@ bool ReplaceFileWithBackup(const std::string& path, const ContentWriter& content
     // 3. The new file takes the target's place in one step.
     if (::rename(temp.c_str(), target.c_str()) != 0) {
         const int err = errno;
-        if (kept == Kept::Linked) ::unlink(backup.c_str());
-        if (kept == Kept::Moved) ::rename(backup.c_str(), target.c_str());
+        if (kept == Kept::Linked) ::unlink(backupPath.c_str());
+        if (kept == Kept::Moved) ::rename(backupPath.c_str(), target.c_str());
         ::unlink(temp.c_str());
         ThrowFileError(err, target);
     }
@@ -227,7 +226,7 @@ bool ReplaceFileWithBackup(const std::string& path, const ContentWriter& content
     // 4. Make the renames durable.
     Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.get() >= 0) ::fsync(dir.get());
-    return exists;
+    return kept != Kept::None;
 }
 
 }  // namespace keyloft

@@ -33,11 +33,15 @@ bool IsExistingFile(const std::string& path);
 // backup and the content, the link stays. The new file keeps the replaced
 // file's permission bits and, where allowed, its owner. Returns whether a
 // backup was made.
-bool ReplaceFileWithBackup(const std::string& path, std::string_view content);
+// With `Backup::None` the old file is simply replaced: no ".in1" is made or
+// looked at.
+enum class Backup { Keep, None };
+bool ReplaceFileWithBackup(const std::string& path, std::string_view content, Backup backup = Backup::Keep);
 
 // The same, with the content handed over in pieces: `content` calls `write`
 // for each piece in order, so a large file need not be held in memory.
 using ContentWriter = std::function<void(const std::function<void(std::string_view)>& write)>;
-bool ReplaceFileWithBackup(const std::string& path, const ContentWriter& content);
+bool ReplaceFileWithBackup(const std::string& path, const ContentWriter& content,
+                           Backup backup = Backup::Keep);
 
 }  // namespace keyloft

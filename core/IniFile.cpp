@@ -101,10 +101,11 @@ std::string SerializeDocument(const Document& doc) {
     return text;
 }
 
-SaveResult SaveIniFile(const Document& doc, const std::string& path) {
+SaveResult SaveIniFile(const Document& doc, const std::string& path, bool backup) {
     SaveResult result;
     result.backupMade = ReplaceFileWithBackup(
-        path, [&doc](const std::function<void(std::string_view)>& write) { SerializeDocument(doc, write); });
+        path, [&doc](const std::function<void(std::string_view)>& write) { SerializeDocument(doc, write); },
+        backup ? Backup::Keep : Backup::None);
     return result;
 }
 

@@ -38,7 +38,9 @@ struct SaveResult {
 // replaced file's permission bits (and owner, where allowed) carry over; a
 // target that is a symbolic link is saved through the link. Does not touch
 // ItemsChanged.
-SaveResult SaveIniFile(const Document& doc, const std::string& path);
+// With `backup` false the old file is replaced without a ".in1" copy (the
+// command-line tool's default).
+SaveResult SaveIniFile(const Document& doc, const std::string& path, bool backup = true);
 
 // The bytes SaveIniFile writes, handed to `write` in pieces of about a
 // megabyte, or all at once as a string.
