@@ -1,4 +1,8 @@
 // The document tree and its operations.
+//
+// Every operation that changes the tree takes what it needs (nodes, text
+// storage, room in vectors) before it sends its first "about to" notification,
+// so that running out of memory leaves the tree and its views as they were.
 #include "Document.h"
 
 #include <algorithm>
@@ -14,111 +18,112 @@ namespace keyloft {
 namespace {
 constexpr std::size_t kFirstChunkNodes = 64;
 constexpr std::size_t kLargestChunkNodes = 64 * 1024;
+
+// Makes room for one more child, so that the push_back that follows cannot
+// throw.
+void ReserveChild(std::vector<Node*>& children) {
+    if (children.size() == children.capacity()) children.reserve(std::max<std::size_t>(4, 2 * children.size()));
+}
+
+std::size_t SubtreeSize(const Node* node) {
+    std::size_t n = 1;
+    for (const Node* child : node->children()) n += SubtreeSize(child);
+    return n;
+}
 }  // namespace
 
-Document::Document() { top_.sentinel_ = true; }
+Document::Storage::Storage() { top.sentinel_ = true; }
 
-Document::~Document() {
-    top_.children_.clear();
-    ReleaseNodes();
-}
-
-void Document::AddChunk(std::size_t capacity) {
-    Chunk chunk;
-    chunk.memory = AllocateLarge(capacity * sizeof(Node));
-    if (!chunk.memory) throw std::bad_alloc();
-    chunk.capacity = capacity;
-    chunks_.push_back(std::move(chunk));
-}
-
-void Document::ReleaseNodes() {
-    for (Chunk& chunk : chunks_) {
+Document::Storage::~Storage() {
+    top.children_.clear();
+    for (Chunk& chunk : chunks) {
         for (std::size_t i = 0; i < chunk.used; ++i) chunk.nodes()[i].~Node();
     }
-    chunks_.clear();
-    free_.clear();
 }
 
-Node* Document::NewNode(Node* parent, std::string_view text, std::size_t row) {
+Node* Document::Storage::NewNode(Node* parent, std::string_view text, std::size_t row) {
     Node* node;
-    if (!free_.empty()) {
-        node = free_.back();
-        free_.pop_back();
+    if (!free.empty()) {
+        node = free.back();
+        free.pop_back();
     } else {
-        if (chunks_.empty() || chunks_.back().used == chunks_.back().capacity) {
+        if (chunks.empty() || chunks.back().used == chunks.back().capacity) {
             // Chunks grow with the document, so small documents stay small.
-            const std::size_t last = chunks_.empty() ? 0 : chunks_.back().capacity;
-            AddChunk(std::clamp(2 * last, kFirstChunkNodes, kLargestChunkNodes));
+            const std::size_t last = chunks.empty() ? 0 : chunks.back().capacity;
+            const std::size_t capacity = std::clamp(2 * last, kFirstChunkNodes, kLargestChunkNodes);
+            Chunk chunk;
+            chunk.memory = AllocateLarge(capacity * sizeof(Node));
+            if (!chunk.memory) throw std::bad_alloc();
+            chunk.capacity = capacity;
+            chunks.push_back(std::move(chunk));
         }
-        Chunk& chunk = chunks_.back();
+        Chunk& chunk = chunks.back();
         node = new (chunk.nodes() + chunk.used) Node;
         ++chunk.used;
     }
     node->parent_ = parent;
     node->text_ = text;
     node->leading_ = {};
+    node->line_ = {};
+    node->breakSize_ = 0;
+    node->unchanged_ = false;
     node->row_ = static_cast<std::uint32_t>(row);
     return node;
 }
 
-// Returns the subtree's nodes to the free list; returns how many.
-void Document::FreeSubtree(Node* node) {
-    std::vector<Node*> pending{node};
-    while (!pending.empty()) {
-        Node* n = pending.back();
-        pending.pop_back();
-        pending.insert(pending.end(), n->children_.begin(), n->children_.end());
-        std::vector<Node*>().swap(n->children_);
-        n->parent_ = nullptr;
-        n->text_ = {};
-        n->leading_ = {};
-        free_.push_back(n);
-        --count_;
-    }
-}
+Document::Document() : s_(std::make_unique<Storage>()) {}
+
+Document::~Document() = default;
+
+std::size_t Document::Count() const { return s_->count; }
+Node* Document::First() const { return s_->top.hasChildren() ? s_->top.child(0) : nullptr; }
+int Document::TopLevelCount() const { return s_->top.childCount(); }
+Node* Document::TopLevel(int row) const { return s_->top.child(row); }
+
+std::string_view Document::Store(std::string_view text) { return s_->arena.Store(text); }
 
 Node* Document::AddRoot(std::string_view text) {
+    Storage& s = *s_;
+    const std::string_view stored = Store(text);
+    ReserveChild(s.top.children_);
+    Node* node = s.NewNode(&s.top, stored, 0);
     for (TreeObserver* o : observers_) o->NodesAboutToBeAdded(nullptr, 0, 0);
-    Node* node = NewNode(&top_, Store(text), 0);
-    top_.children_.insert(top_.children_.begin(), node);
-    for (std::size_t i = 1; i < top_.children_.size(); ++i) top_.children_[i]->row_ = static_cast<std::uint32_t>(i);
-    ++count_;
+    s.top.children_.insert(s.top.children_.begin(), node);
+    for (std::size_t i = 1; i < s.top.children_.size(); ++i) s.top.children_[i]->row_ = static_cast<std::uint32_t>(i);
+    ++s.count;
     ForgetPosition();
     for (TreeObserver* o : observers_) o->NodesAdded(nullptr, 0, 0);
     return node;
 }
 
 Node* Document::AddChild(Node* parent, std::string_view text) {
+    Storage& s = *s_;
     const int row = parent->childCount();
     Node* shownParent = parent->sentinel_ ? nullptr : parent;
+    const std::string_view stored = Store(text);
+    ReserveChild(parent->children_);
+    Node* node = s.NewNode(parent, stored, static_cast<std::size_t>(row));
     for (TreeObserver* o : observers_) o->NodesAboutToBeAdded(shownParent, row, row);
-    Node* node = NewNode(parent, Store(text), static_cast<std::size_t>(row));
     parent->children_.push_back(node);
-    ++count_;
+    ++s.count;
     ForgetPosition();
     for (TreeObserver* o : observers_) o->NodesAdded(shownParent, row, row);
     return node;
 }
 
-void Document::Clear() {
+void Document::Replace(std::unique_ptr<Storage> fresh) {
     for (TreeObserver* o : observers_) o->TreeAboutToBeReset();
-    top_.children_.clear();
-    ReleaseNodes();
-    count_ = 0;
-    bytes_.reset();
-    arena_.Clear();
-    eol_ = "\r\n";
-    bom_ = false;
-    utf8_ = true;
-    nulCutsLastLine_ = false;
-    head_ = {};
-    tail_ = {};
+    s_.swap(fresh);
     ForgetPosition();
     for (TreeObserver* o : observers_) o->TreeReset();
+    // `fresh` now holds the old tree and is freed here, after the views let
+    // go of it.
 }
 
+void Document::Clear() { Replace(std::make_unique<Storage>()); }
+
 Node* Document::NodeAt(std::size_t n) const {
-    if (n >= count_) throw Failure("Invalid index");
+    if (n >= s_->count) throw Failure("Invalid index");
     const Node* node = nullptr;
     if (cachedNode_ != nullptr && n == cachedIndex_) {
         node = cachedNode_;
@@ -160,20 +165,44 @@ Node* Document::Prev(const Node* node) {
 }
 
 void Document::Delete(Node* node) {
+    Storage& s = *s_;
     Node* up = node->parent_;
     Node* shownParent = up->sentinel_ ? nullptr : up;
     const std::size_t row = node->row_;
+    // The free list gets room for the whole subtree before anything changes.
+    s.ReserveFree(SubtreeSize(node));
     for (TreeObserver* o : observers_) o->NodeAboutToBeRemoved(node);
     up->children_.erase(up->children_.begin() + static_cast<std::ptrdiff_t>(row));
     for (std::size_t i = row; i < up->children_.size(); ++i) up->children_[i]->row_ = static_cast<std::uint32_t>(i);
-    FreeSubtree(node);
+    // The free list itself is the queue of the walk over the subtree.
+    std::size_t next = s.free.size();
+    s.free.push_back(node);
+    while (next < s.free.size()) {
+        Node* n = s.free[next++];
+        s.free.insert(s.free.end(), n->children_.begin(), n->children_.end());
+        std::vector<Node*>().swap(n->children_);
+        if (n == s.trailingOwner) {
+            s.trailingOwner = nullptr;
+            s.trailing = {};
+        }
+        n->parent_ = nullptr;
+        n->text_ = {};
+        n->leading_ = {};
+        n->line_ = {};
+        --s.count;
+    }
     ForgetPosition();
     for (TreeObserver* o : observers_) o->NodeRemoved(shownParent, static_cast<int>(row));
 }
 
+void Document::SetTextOf(Node* node, std::string_view stored) {
+    node->text_ = stored;
+    node->unchanged_ = !node->line_.empty() && ReadsAs(node->line_, stored);
+}
+
 void Document::SetText(Node* node, std::string_view text) {
     if (node->text_ == text) return;
-    node->text_ = Store(text);
+    SetTextOf(node, Store(text));
     const int row = node->row();
     NotifyTextsChanged(node->parent(), row, row);
 }
@@ -182,57 +211,59 @@ void Document::NotifyTextsChanged(Node* parent, int first, int last) {
     for (TreeObserver* o : observers_) o->TextsChanged(parent, first, last);
 }
 
-void Document::StartRebuild(std::string_view rootText, LargeBytes bytes) {
-    for (TreeObserver* o : observers_) o->TreeAboutToBeReset();
-    top_.children_.clear();
-    ReleaseNodes();
-    count_ = 0;
-    arena_.Clear();
-    bytes_ = std::move(bytes);
-    ForgetPosition();
-    top_.children_.push_back(NewNode(&top_, Store(rootText), 0));
-    count_ = 1;
-}
-
-void Document::FinishRebuild(std::size_t size, const IniReadingEnd& end) {
-    eol_ = end.FirstLineBreak.empty() ? std::string("\r\n") : std::string(end.FirstLineBreak);
-    bom_ = end.ByteOrderMark;
-    head_ = end.Head;
-    tail_ = end.Tail;
-    nulCutsLastLine_ = end.NulCutsLastLine;
-    utf8_ = IsValidUtf8({bytes_.get(), size});
-    for (TreeObserver* o : observers_) o->TreeReset();
-}
-
-// Adds the nodes of a reading as it goes.
+// Adds the nodes of a reading to a storage being built aside.
 class Document::Builder : public IniReadHandler {
 public:
-    explicit Builder(Document& doc) : doc_(doc), root_(doc.First()) {}
-    void Section(std::string_view header, std::string_view, std::string_view leading) override {
-        section_ = doc_.NewNode(root_, header, root_->children_.size());
-        section_->leading_ = leading;
-        root_->children_.push_back(section_);
-        ++doc_.count_;
+    Builder(Storage& s, Node* root) : s_(s), root_(root) {}
+    void Section(std::string_view header, std::string_view, const IniLineBytes& bytes) override {
+        ReserveChild(root_->children_);
+        section_ = Add(root_, header, bytes);
     }
-    void Line(std::string_view text, std::string_view leading) override {
-        Node* key = doc_.NewNode(section_, text, section_->children_.size());
-        key->leading_ = leading;
-        section_->children_.push_back(key);
-        ++doc_.count_;
+    void Line(std::string_view text, const IniLineBytes& bytes) override {
+        ReserveChild(section_->children_);
+        Add(section_, text, bytes);
     }
+    Node* LastSection() const { return section_; }
 
 private:
-    Document& doc_;
+    Node* Add(Node* parent, std::string_view text, const IniLineBytes& bytes) {
+        Node* node = s_.NewNode(parent, text, parent->children_.size());
+        node->leading_ = bytes.leading;
+        node->line_ = bytes.line;
+        node->breakSize_ = static_cast<std::uint8_t>(bytes.lineBreak.size());
+        node->unchanged_ = true;
+        parent->children_.push_back(node);
+        ++s_.count;
+        return node;
+    }
+
+    Storage& s_;
     Node* root_;
     Node* section_ = nullptr;
 };
 
 Node* Document::ReadFile(std::string_view rootText, LargeBytes bytes, std::size_t size,
                          IniReadingEnd& end) {
-    StartRebuild(rootText, std::move(bytes));
-    Builder builder(*this);
-    end = ReadIniInto({bytes_.get(), size}, arena_, builder);
-    FinishRebuild(size, end);
+    auto fresh = std::make_unique<Storage>();
+    Storage& s = *fresh;
+    s.bytes = std::move(bytes);
+    ReserveChild(s.top.children_);
+    Node* root = s.NewNode(&s.top, s.arena.Store(rootText), 0);
+    s.top.children_.push_back(root);
+    s.count = 1;
+
+    Builder builder(s, root);
+    const std::string_view text(s.bytes.get(), size);
+    end = ReadIniInto(text, s.arena, builder);
+    s.eol = end.LineBreak.empty() ? std::string("\r\n") : std::string(end.LineBreak);
+    s.bom = end.ByteOrderMark;
+    s.head = end.Head;
+    s.trailing = end.Trailing;
+    s.trailingOwner = end.Trailing.empty() ? nullptr : builder.LastSection();
+    s.tail = end.Tail;
+    s.utf8 = IsValidUtf8(text);
+
+    Replace(std::move(fresh));
     return First();
 }
 

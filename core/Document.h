@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "LargeBuffer.h"
@@ -37,14 +38,14 @@ public:
     // mark, dropped lines): afterwards the document is a new one.
     void Clear();
     // Nodes in the whole tree, all levels.
-    std::size_t Count() const { return count_; }
+    std::size_t Count() const;
     // Node at position n in tree order (0 is the root). Remembers the last
     // answer so that walks by increasing or decreasing index cost one step
     // per node. Throws Failure("Invalid index") outside 0..Count()-1.
     Node* NodeAt(std::size_t n) const;
-    Node* First() const { return top_.hasChildren() ? top_.child(0) : nullptr; }
-    int TopLevelCount() const { return top_.childCount(); }
-    Node* TopLevel(int row) const { return top_.child(row); }
+    Node* First() const;
+    int TopLevelCount() const;
+    Node* TopLevel(int row) const;
     // Next and previous node in tree order, or nullptr.
     static Node* Next(const Node* node);
     static Node* Prev(const Node* node);
@@ -56,31 +57,44 @@ public:
     // to them.
     void Delete(Node* node);
     // Replaces the node's text; setting the text it already has does nothing.
+    // A text equal to the reading of the node's file line makes the line
+    // unchanged again: it is written back as it stood.
     void SetText(Node* node, std::string_view text);
     // Sets the texts of children first..last of `parent` to what `rule`
     // returns for each, with one notification for the whole range. `rule`
     // returns false to leave a child as it is.
     template <class Rule>
     void RewriteChildren(Node* parent, int first, int last, Rule rule);
+    // The same for `node` itself and all its children at once: either every
+    // text changes or, when memory runs out, none.
+    template <class Rule>
+    void RewriteWithChildren(Node* node, Rule rule);
 
     // --- the file behind the document -------------------------------------
-    // Line break written after every line: the loaded file's first one, CR LF
-    // for a new document or a file without any.
-    const std::string& LineEnding() const { return eol_; }
+    // Line break of lines made in the editor: the one most lines of the
+    // loaded file end with (the first on a tie), CR LF for a new document or
+    // a file without any.
+    const std::string& LineEnding() const { return s_->eol; }
     // Whether the loaded file began with a UTF-8 byte-order mark.
-    bool HasByteOrderMark() const { return bom_; }
-    // Raw bytes of a file without sections, written before every node.
-    std::string_view Head() const { return head_; }
-    // Raw bytes after the last node's line that the reading dropped.
-    std::string_view Tail() const { return tail_; }
-    // Whether the Tail begins with a NUL that ended the last line's text.
-    bool NulCutsLastLine() const { return nulCutsLastLine_; }
+    bool HasByteOrderMark() const { return s_->bom; }
+    // Raw bytes before the file's first section header (all its readable
+    // text when it has none): written first, whatever happens to sections.
+    std::string_view Head() const { return s_->head; }
+    // Raw bytes the reading dropped after the last kept line, and the node
+    // whose end they are (the last section of the loaded file): written
+    // after that node's subtree. Deleting the node deletes them.
+    std::string_view Trailing() const { return s_->trailing; }
+    const Node* TrailingOwner() const { return s_->trailingOwner; }
+    // Everything from a NUL byte on, which the reading never reads: written
+    // last.
+    std::string_view Tail() const { return s_->tail; }
     // Whether the loaded file's bytes are valid UTF-8 (true for a new one).
-    bool IsUtf8() const { return utf8_; }
+    bool IsUtf8() const { return s_->utf8; }
 
     // Replaces the whole tree by a root named `rootText` and the reading of
-    // the file's bytes, built as the reading goes. Notifies one reset.
-    // Returns the root; `end` receives the reading's counts and extras.
+    // the file's bytes. The new tree is built aside: when building fails
+    // (memory), the document and its views are exactly as before. Notifies
+    // one reset. Returns the root; `end` receives the reading's counts.
     Node* ReadFile(std::string_view rootText, LargeBytes bytes, std::size_t size, IniReadingEnd& end);
 
     // --- observers --------------------------------------------------------
@@ -88,42 +102,54 @@ public:
     void RemoveObserver(TreeObserver* observer);
 
 private:
-    Node* NewNode(Node* parent, std::string_view text, std::size_t row);
-    void FreeSubtree(Node* node);
+    // Everything a document holds besides its observers, so that a load can
+    // build a whole new one aside and swap it in. The top sentinel lives
+    // here, on the heap, so its address survives the swap.
+    struct Storage {
+        Storage();
+        ~Storage();
+        Storage(const Storage&) = delete;
+        Storage& operator=(const Storage&) = delete;
+        // Takes a node from the free list or a chunk; throws bad_alloc.
+        Node* NewNode(Node* parent, std::string_view text, std::size_t row);
+        // Makes room for `n` more entries in the free list.
+        void ReserveFree(std::size_t n) { free.reserve(free.size() + n); }
+
+        // Hidden parent of the top-level nodes, so that every node has a
+        // parent and walks need no special case.
+        Node top;
+        std::size_t count = 0;
+        // Nodes are taken from chunks and recycled through a free list, so
+        // a load of millions of lines makes a few large allocations.
+        struct Chunk {
+            LargeBytes memory;
+            std::size_t capacity = 0;
+            std::size_t used = 0;  // constructed nodes, from the start
+            Node* nodes() const { return reinterpret_cast<Node*>(memory.get()); }
+        };
+        std::vector<Chunk> chunks;
+        std::vector<Node*> free;
+        LargeBytes bytes;
+        TextArena arena;
+        std::string eol = "\r\n";
+        bool bom = false;
+        bool utf8 = true;
+        std::string_view head;
+        std::string_view trailing;
+        const Node* trailingOwner = nullptr;
+        std::string_view tail;
+    };
+    class Builder;
+    template <class Rule>
+    void Rewrite(Node* parent, bool withParent, int first, int last, Rule rule);
+    // Swaps in a whole new storage between one reset's notifications.
+    void Replace(std::unique_ptr<Storage> fresh);
     void ForgetPosition() const { cachedNode_ = nullptr; }
     void NotifyTextsChanged(Node* parent, int first, int last);
-    std::string_view Store(std::string_view text) { return arena_.Store(text); }
+    static void SetTextOf(Node* node, std::string_view stored);
+    std::string_view Store(std::string_view text);
 
-    // Hidden parent of the top-level nodes, so that every node has a parent
-    // and walks need no special case.
-    Node top_;
-    std::size_t count_ = 0;
-
-    // Node storage: nodes are taken from chunks and recycled through a free
-    // list, so a load of millions of lines makes a few large allocations.
-    struct Chunk {
-        LargeBytes memory;
-        std::size_t capacity = 0;
-        std::size_t used = 0;  // constructed nodes, from the start
-        Node* nodes() const { return reinterpret_cast<Node*>(memory.get()); }
-    };
-    void AddChunk(std::size_t capacity);
-    void ReleaseNodes();
-    void StartRebuild(std::string_view rootText, LargeBytes bytes);
-    void FinishRebuild(std::size_t size, const IniReadingEnd& end);
-    class Builder;
-    std::vector<Chunk> chunks_;
-    std::vector<Node*> free_;
-
-    LargeBytes bytes_;
-    TextArena arena_;
-    std::string eol_ = "\r\n";
-    bool bom_ = false;
-    bool utf8_ = true;
-    bool nulCutsLastLine_ = false;
-    std::string_view head_;
-    std::string_view tail_;
-
+    std::unique_ptr<Storage> s_;
     std::vector<TreeObserver*> observers_;
 
     mutable const Node* cachedNode_ = nullptr;
@@ -132,18 +158,31 @@ private:
 
 template <class Rule>
 void Document::RewriteChildren(Node* parent, int first, int last, Rule rule) {
-    if (first > last) return;
+    Rewrite(parent, false, first, last, rule);
+}
+
+template <class Rule>
+void Document::RewriteWithChildren(Node* node, Rule rule) {
+    Rewrite(node, true, 0, node->childCount() - 1, rule);
+}
+
+template <class Rule>
+void Document::Rewrite(Node* parent, bool withParent, int first, int last, Rule rule) {
+    // Every new text is stored before any node changes, so that running out
+    // of memory half-way leaves all of them as they were.
+    std::vector<std::pair<Node*, std::string_view>> changes;
     std::string scratch;
-    bool any = false;
-    for (int row = first; row <= last; ++row) {
-        Node* node = parent->child(row);
+    auto consider = [&](Node* node) {
         scratch.assign(node->text_);
-        if (rule(scratch) && scratch != node->text_) {
-            node->text_ = Store(scratch);
-            any = true;
-        }
-    }
-    if (any) NotifyTextsChanged(parent, first, last);
+        if (rule(scratch) && scratch != node->text_) changes.emplace_back(node, Store(scratch));
+    };
+    if (withParent) consider(parent);
+    const bool parentChanged = !changes.empty();
+    for (int row = first; row <= last; ++row) consider(parent->child(row));
+    if (changes.empty()) return;
+    for (const auto& [node, text] : changes) SetTextOf(node, text);
+    if (parentChanged) NotifyTextsChanged(parent->parent(), parent->row(), parent->row());
+    if (changes.size() > (parentChanged ? 1u : 0u)) NotifyTextsChanged(parent, first, last);
 }
 
 }  // namespace keyloft

@@ -31,31 +31,42 @@ std::string LoadReport(const LoadResult& result) {
 
 namespace {
 
-// Collects the output and hands it on in large pieces.
+// Collects the output and hands it on in large pieces; knows whether the
+// output stands at the start of a line.
 class Output {
 public:
-    explicit Output(const std::function<void(std::string_view)>& write) : write_(write) {
+    Output(const std::function<void(std::string_view)>& write, std::string_view eol)
+        : write_(write), eol_(eol) {
         buffer_.reserve(kPiece + 4096);
     }
     void Append(std::string_view bytes) {
+        if (bytes.empty()) return;
         if (buffer_.size() + bytes.size() > kPiece) Flush();
         if (bytes.size() > kPiece) {
             write_(bytes);
-            last_ = bytes.empty() ? last_ : bytes.back();
-            return;
+        } else {
+            buffer_.append(bytes);
         }
-        buffer_.append(bytes);
-        if (!bytes.empty()) last_ = bytes.back();
+        lineStart_ = bytes.back() == '\n' || bytes.back() == '\r';
+        lastCR_ = bytes.back() == '\r';
+    }
+    // Bytes that do not count as text of a line (the byte-order mark).
+    void AppendMark(std::string_view bytes) {
+        const bool lineStart = lineStart_;
+        Append(bytes);
+        lineStart_ = lineStart;
+        lastCR_ = false;
+    }
+    // What follows starts a line of its own: a line that had no break (the
+    // file's last) gets the document's break as soon as anything follows it.
+    void StartLine() {
+        if (!lineStart_) Append(eol_);
     }
     // Appends raw bytes kept from the file. A lone CR written as a line
     // break must not meet an LF that starts them: the two would read as one.
     void AppendRaw(std::string_view raw) {
-        if (!raw.empty() && raw.front() == '\n' && last_ == '\r') Append("\n");
+        if (!raw.empty() && raw.front() == '\n' && lastCR_) Append("\n");
         Append(raw);
-    }
-    void DropLast(std::size_t n) {  // only what is still buffered
-        buffer_.resize(buffer_.size() - std::min(n, buffer_.size()));
-        last_ = buffer_.empty() ? '\0' : buffer_.back();
     }
     void Flush() {
         if (!buffer_.empty()) write_(buffer_);
@@ -65,33 +76,46 @@ public:
 private:
     static constexpr std::size_t kPiece = 1 << 20;
     const std::function<void(std::string_view)>& write_;
+    std::string_view eol_;
     std::string buffer_;
-    char last_ = '\0';
+    bool lineStart_ = true;
+    bool lastCR_ = false;
 };
+
+// Writes a node's line and its subtree: a line nobody changed exactly as it
+// stood, a changed one as its text with its own break, a new one as its text
+// with the document's break.
+void WriteSubtree(const Document& doc, const Node* node, Output& out) {
+    if (node->level() > 0) {
+        if (!node->leading().empty()) {
+            out.StartLine();
+            out.AppendRaw(node->leading());
+        }
+        out.StartLine();
+        if (node->unchanged()) {
+            out.Append({node->fileLine().data(), node->fileLine().size() + node->lineBreak().size()});
+        } else {
+            out.Append(node->text());
+            out.Append(node->fileLine().empty() ? std::string_view(doc.LineEnding()) : node->lineBreak());
+        }
+    }
+    for (const Node* child : node->children()) WriteSubtree(doc, child, out);
+    if (node == doc.TrailingOwner()) {
+        out.StartLine();
+        out.AppendRaw(doc.Trailing());
+    }
+}
 
 }  // namespace
 
 void SerializeDocument(const Document& doc, const std::function<void(std::string_view)>& write) {
-    const std::string& eol = doc.LineEnding();
-    Output out(write);
-    if (doc.HasByteOrderMark()) out.Append("\xEF\xBB\xBF");
+    Output out(write, doc.LineEnding());
+    if (doc.HasByteOrderMark()) out.AppendMark("\xEF\xBB\xBF");
     out.Append(doc.Head());
-    const Node* first = doc.First();
-    const bool hasLines = first != nullptr && first->hasChildren();
-    // Lines added to a file without sections start on a line of their own.
-    if (hasLines && !doc.Head().empty() && doc.Head().back() != '\n' && doc.Head().back() != '\r') {
-        out.Append(eol);
-    }
-    for (const Node* node = first; node != nullptr; node = Document::Next(node)) {
-        if (node == first) continue;  // the root names the file; it is no line
-        out.AppendRaw(node->leading());
-        out.Append(node->text());
-        out.Append(eol);
-    }
-    // A NUL cut the last line short in the file: it follows that line's text
-    // directly, and a line break there would change the line on reading.
-    if (doc.NulCutsLastLine() && hasLines) out.DropLast(eol.size());
-    out.AppendRaw(doc.Tail());
+    for (int row = 0; row < doc.TopLevelCount(); ++row) WriteSubtree(doc, doc.TopLevel(row), out);
+    // What follows a NUL was never read: it stays at the very end, and what
+    // was added stands before it, where the next load reads it.
+    out.Append(doc.Tail());
     out.Flush();
 }
 

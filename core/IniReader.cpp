@@ -21,51 +21,124 @@ std::string_view TrimEnd(std::string_view text) {
     return text.substr(0, end);
 }
 
-// Whether `b` starts right where `a` ends in memory.
-bool Adjacent(std::string_view a, const char* b) { return a.data() + a.size() == b; }
-
-// Builds texts that are not a plain view of the file into the arena.
-class Builder {
+// A text the reading gives, as up to four views of the line it came from.
+// Views that follow each other in memory are merged, so that a text that
+// stands as such in the file is one view of it and costs nothing to keep.
+class Pieces {
 public:
-    explicit Builder(TextArena& arena) : arena_(arena) {}
-
-    template <class... Parts>
-    std::string_view Join(Parts... parts) {
-        scratch_.clear();
-        (scratch_.append(parts), ...);
-        return arena_.Store(scratch_);
+    void Add(std::string_view piece) {
+        if (piece.empty()) return;
+        if (count_ > 0 && parts_[count_ - 1].data() + parts_[count_ - 1].size() == piece.data()) {
+            parts_[count_ - 1] = {parts_[count_ - 1].data(), parts_[count_ - 1].size() + piece.size()};
+            return;
+        }
+        parts_[count_++] = piece;
+    }
+    // The text in one piece: a view of the line, or a copy in `arena`.
+    std::string_view Join(TextArena& arena, std::string& scratch) const {
+        if (count_ == 0) return {};
+        if (count_ == 1) return parts_[0];
+        scratch.clear();
+        for (int i = 0; i < count_; ++i) scratch.append(parts_[i]);
+        return arena.Store(scratch);
+    }
+    bool Equals(std::string_view text) const {
+        for (int i = 0; i < count_; ++i) {
+            if (text.substr(0, parts_[i].size()) != parts_[i]) return false;
+            text.remove_prefix(parts_[i].size());
+        }
+        return text.empty();
     }
 
 private:
-    TextArena& arena_;
-    std::string scratch_;
+    std::string_view parts_[4];
+    int count_ = 0;
 };
 
-// "key=value" from the two sides of the first "=", trimmed. `whole` is the
-// text the two sides came from; when trimming removed nothing next to the
-// "=", the result is a view of it.
-std::string_view KeyValue(std::string_view prefix, std::string_view before,
-                          std::string_view after, std::string_view whole, Builder& builder) {
-    const std::string_view key = Trim(before);
-    const std::string_view value = Trim(after);
-    const char* equals = before.data() + before.size();
-    const bool contiguous = key.data() == before.data() && Adjacent(key, equals) &&
-                            value.data() == equals + 1 && Adjacent(value, after.data() + after.size()) &&
-                            (prefix.empty() || Adjacent(prefix, key.data()));
-    if (contiguous) {
-        const char* begin = prefix.empty() ? key.data() : prefix.data();
-        const char* end = value.data() + value.size();
-        if (begin >= whole.data() && end <= whole.data() + whole.size())
-            return {begin, static_cast<std::size_t>(end - begin)};
-    }
-    return builder.Join(prefix, key, std::string_view("="), value);
+enum class LineKind { Ignored, Header, Line };
+
+// The reading of one line, apart from where it stands: what it is, and the
+// texts of its node (and of its name, for a header).
+struct LineReading {
+    LineKind kind = LineKind::Ignored;
+    Pieces text;
+    Pieces name;
+};
+
+// "key=value" from the two sides of the first "=", trimmed; the "=" itself
+// is the file's, so that an untrimmed line stays one view.
+void KeyValue(std::string_view r, std::size_t eq, Pieces& out) {
+    out.Add(Trim(r.substr(0, eq)));
+    out.Add(r.substr(eq, 1));
+    out.Add(Trim(r.substr(eq + 1)));
 }
+
+LineReading ReadLine(std::string_view line) {
+    LineReading reading;
+    const std::string_view trimmed = Trim(line);
+    if (trimmed.empty()) return reading;
+    const bool commented = trimmed.front() == ';';
+    if (commented && (trimmed.size() == 1 || IsBlank(trimmed[1]) || trimmed[1] == ';')) return reading;
+    const std::string_view r = commented ? trimmed.substr(1) : trimmed;
+    const std::string_view mark = trimmed.substr(0, commented ? 1 : 0);
+
+    if (r.size() >= 2 && r.front() == '[' && r.back() == ']') {
+        reading.kind = LineKind::Header;
+        const std::string_view between = r.substr(1, r.size() - 2);
+        const std::string_view inner = commented ? TrimEnd(between) : Trim(between);
+        reading.name.Add(mark);
+        reading.name.Add(inner);
+        reading.text.Add(mark);
+        reading.text.Add(r.substr(0, 1));
+        reading.text.Add(inner);
+        reading.text.Add(r.substr(r.size() - 1));
+        return reading;
+    }
+    reading.kind = LineKind::Line;
+    const auto eq = r.find('=');
+    if (eq == std::string_view::npos || (commented && eq == 0)) {
+        reading.text.Add(trimmed);
+    } else {
+        reading.text.Add(mark);
+        KeyValue(r, eq, reading.text);
+    }
+    return reading;
+}
+
+// Counts the kinds of line break to find the one most lines use.
+class BreakCount {
+public:
+    void Add(std::string_view lineBreak) {
+        const int kind = lineBreak == "\r\n" ? 0 : lineBreak == "\n" ? 1 : 2;
+        if (count_[kind]++ == 0) order_[seen_++] = kind;
+    }
+    std::string_view Most() const {
+        static constexpr std::string_view kBreaks[] = {"\r\n", "\n", "\r"};
+        if (seen_ == 0) return {};
+        int best = order_[0];
+        for (int i = 1; i < seen_; ++i) {
+            if (count_[order_[i]] > count_[best]) best = order_[i];
+        }
+        return kBreaks[best];
+    }
+
+private:
+    std::size_t count_[3] = {0, 0, 0};
+    int order_[3] = {0, 0, 0};
+    int seen_ = 0;
+};
 
 }  // namespace
 
+bool ReadsAs(std::string_view line, std::string_view text) {
+    const LineReading reading = ReadLine(line);
+    return reading.kind != LineKind::Ignored && reading.text.Equals(text);
+}
+
 IniReadingEnd ReadIniInto(std::string_view text, TextArena& arena, IniReadHandler& handler) {
     IniReadingEnd reading;
-    Builder builder(arena);
+    std::string scratch;
+    BreakCount breaks;
 
     if (text.size() >= 3 && std::memcmp(text.data(), "\xEF\xBB\xBF", 3) == 0) {
         reading.ByteOrderMark = true;
@@ -84,10 +157,6 @@ IniReadingEnd ReadIniInto(std::string_view text, TextArena& arena, IniReadHandle
     std::size_t dropStart = 0;  // where the current run of dropped bytes began
     bool inSection = false;
 
-    auto dropped = [&](std::size_t lineStart) {
-        return std::string_view(base + dropStart, lineStart - dropStart);
-    };
-
     while (pos < size) {
         // Cut the next line: it ends at LF, at CR LF or at a lone CR.
         const std::size_t lineStart = pos;
@@ -103,63 +172,38 @@ IniReadingEnd ReadIniInto(std::string_view text, TextArena& arena, IniReadHandle
             lineEnd = lfAt;
             next = lf ? lfAt + 1 : size;
         }
-        if (reading.FirstLineBreak.empty() && next > lineEnd) {
-            reading.FirstLineBreak = std::string_view(base + lineEnd, next - lineEnd);
-        }
+        const std::string_view lineBreak(base + lineEnd, next - lineEnd);
+        if (!lineBreak.empty()) breaks.Add(lineBreak);
         pos = next;
 
-        const std::string_view trimmed = Trim(std::string_view(base + lineStart, lineEnd - lineStart));
-        if (trimmed.empty()) continue;
-        const bool commented = trimmed.front() == ';';
-        if (commented && (trimmed.size() == 1 || IsBlank(trimmed[1]) || trimmed[1] == ';')) continue;
-        const std::string_view r = commented ? trimmed.substr(1) : trimmed;
+        const std::string_view line(base + lineStart, lineEnd - lineStart);
+        const LineReading r = ReadLine(line);
+        if (r.kind == LineKind::Ignored || (r.kind == LineKind::Line && !inSection)) continue;
 
-        if (r.size() >= 2 && r.front() == '[' && r.back() == ']') {
-            const std::string_view between = r.substr(1, r.size() - 2);
-            std::string_view header;
-            std::string_view name;
-            if (!commented) {
-                name = Trim(between);
-                header = name.size() == between.size()
-                             ? r
-                             : builder.Join(std::string_view("["), name, std::string_view("]"));
-            } else {
-                const std::string_view inner = TrimEnd(between);
-                name = builder.Join(std::string_view(";"), inner);
-                header = inner.size() == between.size()
-                             ? trimmed
-                             : builder.Join(std::string_view(";["), inner, std::string_view("]"));
-            }
-            handler.Section(header, name, dropped(lineStart));
+        std::string_view leading(base + dropStart, lineStart - dropStart);
+        if (!inSection) {
+            reading.Head = leading;
+            leading = {};
+        }
+        const IniLineBytes bytes{leading, line, lineBreak};
+        if (r.kind == LineKind::Header) {
+            const std::string_view name = r.name.Join(arena, scratch);
+            handler.Section(r.text.Join(arena, scratch), name, bytes);
             ++reading.SectionCount;
-            dropStart = pos;
-            reading.NulCutsLastLine = next == lineEnd && readable.size() < text.size();
             inSection = true;
-            continue;
-        }
-        if (!inSection) continue;
-
-        std::string_view line;
-        const auto eq = r.find('=');
-        if (eq == std::string_view::npos) {
-            line = trimmed;
-        } else if (!commented) {
-            line = KeyValue({}, r.substr(0, eq), r.substr(eq + 1), trimmed, builder);
-        } else if (eq == 0) {
-            line = trimmed;
         } else {
-            line = KeyValue(trimmed.substr(0, 1), r.substr(0, eq), r.substr(eq + 1), trimmed, builder);
+            handler.Line(r.text.Join(arena, scratch), bytes);
+            ++reading.KeyCount;
         }
-        handler.Line(line, dropped(lineStart));
-        ++reading.KeyCount;
         dropStart = pos;
-        reading.NulCutsLastLine = next == lineEnd && readable.size() < text.size();
     }
-    if (!inSection) {
+    if (inSection) {
+        reading.Trailing = std::string_view(base + dropStart, size - dropStart);
+    } else {
         reading.Head = readable;
-        dropStart = readable.size();
     }
-    reading.Tail = std::string_view(base + dropStart, text.size() - dropStart);
+    reading.Tail = text.substr(readable.size());
+    reading.LineBreak = breaks.Most();
     return reading;
 }
 
@@ -169,15 +213,15 @@ namespace {
 class SectionCollector : public IniReadHandler {
 public:
     explicit SectionCollector(std::vector<IniSection>& sections) : sections_(sections) {}
-    void Section(std::string_view header, std::string_view name, std::string_view leading) override {
+    void Section(std::string_view header, std::string_view name, const IniLineBytes& bytes) override {
         IniSection& section = sections_.emplace_back();
         section.Header = header;
         section.Name = name;
-        section.HeaderLeading = leading;
+        section.HeaderLeading = bytes.leading;
     }
-    void Line(std::string_view text, std::string_view leading) override {
+    void Line(std::string_view text, const IniLineBytes& bytes) override {
         IniSection& section = sections_.back();
-        if (!leading.empty()) section.LinesLeading.push_back({section.Lines.size(), leading});
+        if (!bytes.leading.empty()) section.LinesLeading.push_back({section.Lines.size(), bytes.leading});
         section.Lines.push_back(text);
     }
 

@@ -33,20 +33,22 @@ struct IniSection {
 // What a reading knows at its end besides the sections: what a faithful save
 // needs.
 struct IniReadingEnd {
-    // A file without any section header keeps all its (dropped) text here, up
-    // to a NUL: it stays in front of sections added later.
+    // Raw bytes before the first section header: the text a file begins
+    // with, which stays first whatever happens to the sections. A file
+    // without any header keeps all its readable text here.
     std::string_view Head;
-    // Raw bytes after the last kept line: trailing blank lines and comments,
-    // and everything from a NUL byte on.
+    // Raw bytes the reading dropped after the last kept line (trailing blank
+    // lines and comments): the end of the last section.
+    std::string_view Trailing;
+    // Everything from a NUL byte on: never read, always written last.
     std::string_view Tail;
     // The file began with a UTF-8 byte-order mark (not part of the first line).
     bool ByteOrderMark = false;
-    // The first line break of the file ("\r\n", "\n" or "\r"), empty if none.
-    std::string_view FirstLineBreak;
+    // The line break most lines of the file end with ("\r\n", "\n" or "\r";
+    // on a tie the one that comes first), empty if the file has none.
+    std::string_view LineBreak;
     std::size_t SectionCount = 0;
     std::size_t KeyCount = 0;
-    // A NUL ended the last kept line's text, with no line break in between.
-    bool NulCutsLastLine = false;
 };
 
 // The reading of a whole file as sections.
@@ -54,13 +56,23 @@ struct IniReading : IniReadingEnd {
     std::vector<IniSection> Sections;
 };
 
+// Where a kept line stands in the file. The three views are adjacent in
+// the text that was read: `leading` (raw bytes dropped right before the line,
+// line breaks included), `line` (the line as it stands, blanks included, up
+// to its break) and `lineBreak` (its own break; empty for a last line without
+// one, or one that a NUL ended).
+struct IniLineBytes {
+    std::string_view leading;
+    std::string_view line;
+    std::string_view lineBreak;
+};
+
 // Receives a reading as it goes: each header, then each line of its section.
-// `leading` holds the raw bytes dropped right before (line breaks included).
 class IniReadHandler {
 public:
     virtual ~IniReadHandler() = default;
-    virtual void Section(std::string_view header, std::string_view name, std::string_view leading) = 0;
-    virtual void Line(std::string_view text, std::string_view leading) = 0;
+    virtual void Section(std::string_view header, std::string_view name, const IniLineBytes& bytes) = 0;
+    virtual void Line(std::string_view text, const IniLineBytes& bytes) = 0;
 };
 
 // The one reading of INI text; ReadIni and the document's load go through it.
@@ -73,6 +85,11 @@ IniReading ReadIni(std::string_view text, TextArena& arena);
 
 // The sections of ReadIni alone.
 std::vector<IniSection> ReadIniSections(std::string_view text, TextArena& arena);
+
+// Whether the reading of the one line `line` (without its break, as it
+// stands in a file) is a header or a section's line whose node text is
+// `text`. Allocates nothing.
+bool ReadsAs(std::string_view line, std::string_view text);
 
 // Blank for trimming: codes 0 to 32.
 constexpr bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }

@@ -4,7 +4,7 @@
 #include <sys/mman.h>
 
 #include <cstdint>
-#include <cstdlib>
+#include <new>
 
 namespace keyloft {
 
@@ -14,7 +14,7 @@ constexpr std::size_t kHugePage = 2 * 1024 * 1024;
 
 LargeBytes AllocateLarge(std::size_t size) {
     if (size < kHugePage) {
-        return LargeBytes(static_cast<char*>(std::malloc(size == 0 ? 1 : size)), LargeFree{0});
+        return LargeBytes(static_cast<char*>(::operator new(size == 0 ? 1 : size, std::nothrow)), LargeFree{0});
     }
     const std::size_t rounded = (size + kHugePage - 1) / kHugePage * kHugePage;
     // Map one huge page more than needed and trim it, so the block starts on
@@ -35,7 +35,7 @@ LargeBytes AllocateLarge(std::size_t size) {
 void LargeFree::operator()(char* block) const {
     if (block == nullptr) return;
     if (size == 0) {
-        std::free(block);
+        ::operator delete(block);
     } else {
         ::munmap(block, size);
     }

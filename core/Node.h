@@ -33,9 +33,18 @@ public:
     const std::vector<Node*>& children() const { return children_; }
 
     // Raw bytes the reading dropped right before this node's line (blank
-    // lines, plain comments, text before the first header), line breaks
-    // included. Save writes them back in front of the node.
+    // lines, plain comments), line breaks included. Save writes them back in
+    // front of the node.
     std::string_view leading() const { return leading_; }
+    // The line this node was read from, as it stood in the file (blanks
+    // included, without its break); empty for a node made in the editor.
+    std::string_view fileLine() const { return line_; }
+    // That line's own break, right after it in the file's bytes; empty for a
+    // made node and for a last line that had none.
+    std::string_view lineBreak() const { return {line_.data() + line_.size(), breakSize_}; }
+    // Whether the text is still the one the reading gave the file's line, so
+    // that the line can be written back exactly as it stood.
+    bool unchanged() const { return unchanged_; }
 
 private:
     friend class Document;
@@ -43,7 +52,10 @@ private:
     std::vector<Node*> children_;
     std::string_view text_;
     std::string_view leading_;
+    std::string_view line_;
     std::uint32_t row_ = 0;
+    std::uint8_t breakSize_ = 0;
+    bool unchanged_ = false;
     // The hidden node whose children are the top-level nodes.
     bool sentinel_ = false;
 };

@@ -115,26 +115,20 @@ void TForm1::ChangeComment(bool comment) {
     const QString question = comment ? "Comment " + model_->displayText(node) + " ?"
                                      : "Remove comment from " + model_->displayText(node) + " ?";
     if (Confirm(this, question) == Answer::No) return;
-    doc_.SetText(node, comment ? keyloft::CommentedText(node->text()) : keyloft::UncommentedText(node->text()));
+    // The node's text changes with the keys not yet in the new state, all
+    // at once.
+    auto change = [comment](std::string& text) {
+        if (keyloft::IsCommented(text) == comment) return false;
+        text = comment ? keyloft::CommentedText(text) : keyloft::UncommentedText(text);
+        return true;
+    };
+    doc_.RewriteWithChildren(node, change);
     doc_.ItemsChanged = true;
     if (node->level() == 2) {
         SetStatus(comment ? "Item commented" : "Comment removed");
         return;
     }
-    // A section takes its keys along: the ones not yet in the new state.
-    if (node->hasChildren()) {
-        const int keys = ChildCountOfSelection();
-        doc_.RewriteChildren(node, 0, keys - 1, [comment](std::string& text) {
-            if (keyloft::IsCommented(text) == comment) return false;
-            if (comment) {
-                text.insert(0, 1, ';');
-            } else {
-                text.erase(0, 1);
-            }
-            return true;
-        });
-        selectNode(node->child(keys - 1));
-    }
+    if (node->hasChildren()) selectNode(node->child(ChildCountOfSelection() - 1));
 }
 
 void TForm1::actRemarkExecute() { ChangeComment(true); }

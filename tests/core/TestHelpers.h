@@ -21,6 +21,7 @@
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <new>
 #include <source_location>
 #include <sstream>
 #include <stdexcept>
@@ -132,6 +133,7 @@ inline std::string DumpOf(const Document& doc) {
 // that content and the name `rootText` would.
 inline Node* LoadText(Document& doc, std::string_view text, std::string_view rootText = "t.ini") {
     LargeBytes bytes = AllocateLarge(text.size() + 1);
+    if (!bytes) throw std::bad_alloc();
     std::memcpy(bytes.get(), text.data(), text.size());
     IniReadingEnd end;
     return doc.ReadFile(rootText, std::move(bytes), text.size(), end);

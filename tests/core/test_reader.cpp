@@ -238,7 +238,9 @@ TEST(ReadIni, KeyCountCountsEveryLineOfEverySection) {
     }
 }
 
-TEST(ReadIni, FirstLineBreakIsTheFilesFirst) {
+// The break most lines use, counting every line (kept or dropped); on a tie
+// the kind that comes first.
+TEST(ReadIni, LineBreakIsTheOneMostLinesUse) {
     struct Case {
         std::string text;
         std::string expected;
@@ -248,7 +250,10 @@ TEST(ReadIni, FirstLineBreakIsTheFilesFirst) {
         {"[a]\nx=1\r\n", "\n"},
         {"[a]\rx=1\r\n", "\r"},
         {"; c\r\n[a]\n", "\r\n"},
-        {"\n[a]\r\n", "\n"},
+        {"[a]\r\nk=1\r\n; note\n[b]\r\nx=1\r\n", "\r\n"},
+        {"; one\n[a]\r\nx=1\r\n", "\r\n"},
+        {"\n\n\n[a]\r\nx=1\r\n", "\n"},
+        {"[a]\rx=1\ny=1\nz=1\r\n", "\n"},
         {"[a]\r", "\r"},
         {"[a]", ""},
         {"", ""},
@@ -256,7 +261,7 @@ TEST(ReadIni, FirstLineBreakIsTheFilesFirst) {
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::PrintToString(c.text));
         TextArena arena;
-        EXPECT_EQ(std::string(ReadIni(c.text, arena).FirstLineBreak), c.expected);
+        EXPECT_EQ(std::string(ReadIni(c.text, arena).LineBreak), c.expected);
     }
 }
 
@@ -276,43 +281,48 @@ TEST(ReadIni, ByteOrderMarkOnlyAtTheStart) {
     }
 }
 
-TEST(ReadIni, ByteOrderMarkIsNotPartOfWhatWasDropped) {
+TEST(ReadIni, ByteOrderMarkIsNotPartOfTheHead) {
     TextArena arena;
     IniReading r = ReadIni("\xef\xbb\xbf; top\n[a]\nx=1\n", arena);
     ASSERT_EQ(r.Sections.size(), 1u);
-    EXPECT_EQ(std::string(r.Sections[0].HeaderLeading), "; top\n");
+    EXPECT_EQ(std::string(r.Head), "; top\n");
 }
 
-TEST(ReadIni, TailHoldsWhatFollowsTheLastKeptLine) {
+// What follows the last kept line: readable dropped lines end the last
+// section; from a NUL on, the bytes are never read.
+TEST(ReadIni, TrailingAndTailFollowTheLastKeptLine) {
     struct Case {
         const char* what;
         std::string text;
+        std::string trailing;
         std::string tail;
     };
     const Case cases[] = {
-        {"break after the last line", "[a]\nx=1\n", ""},
-        {"no break after the last line", "[a]\nx=1", ""},
-        {"trailing blank and comment", "[a]\nx=1\n\n; end\n", "\n; end\n"},
-        {"trailing comment without break", "[a]\nx=1\n\n; end", "\n; end"},
-        {"trailing blanks without break", "[a]\nx=1\n   ", "   "},
-        {"no section: all of it is the head", "; only\n\nv=1\n", ""},
-        {"NUL inside a line", "[a]\nx=1\0tail\n[b]\n"s, "\0tail\n[b]\n"s},
-        {"NUL after dropped lines", "[a]\nx=1\n\n; c\n\0z"s, "\n; c\n\0z"s},
-        {"NUL inside a dropped line", "[a]\nx=1\n; c\0zz"s, "; c\0zz"s},
-        {"NUL at the start", "\0abc"s, "\0abc"s},
-        {"char 26", "[a]\r\nx=1\r\n\x1a", "\x1a"},
-        {"empty text", "", ""},
+        {"break after the last line", "[a]\nx=1\n", "", ""},
+        {"no break after the last line", "[a]\nx=1", "", ""},
+        {"trailing blank and comment", "[a]\nx=1\n\n; end\n", "\n; end\n", ""},
+        {"trailing comment without break", "[a]\nx=1\n\n; end", "\n; end", ""},
+        {"trailing blanks without break", "[a]\nx=1\n   ", "   ", ""},
+        {"no section: all of it is the head", "; only\n\nv=1\n", "", ""},
+        {"NUL inside a line", "[a]\nx=1\0tail\n[b]\n"s, "", "\0tail\n[b]\n"s},
+        {"NUL after dropped lines", "[a]\nx=1\n\n; c\n\0z"s, "\n; c\n", "\0z"s},
+        {"NUL inside a dropped line", "[a]\nx=1\n; c\0zz"s, "; c", "\0zz"s},
+        {"NUL at the start", "\0abc"s, "", "\0abc"s},
+        {"char 26", "[a]\r\nx=1\r\n\x1a", "\x1a", ""},
+        {"empty text", "", "", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         TextArena arena;
-        EXPECT_EQ(std::string(ReadIni(c.text, arena).Tail), c.tail);
+        const IniReading r = ReadIni(c.text, arena);
+        EXPECT_EQ(std::string(r.Trailing), c.trailing);
+        EXPECT_EQ(std::string(r.Tail), c.tail);
     }
 }
 
-// A file without sections keeps its text in front of sections added later;
-// only what follows a NUL stays at the end.
-TEST(ReadIni, FileWithoutSectionsKeepsItsTextAsHead) {
+// The text before the first header (all of a file without one) is the
+// file's head; only what follows a NUL stays at the end.
+TEST(ReadIni, TextBeforeTheFirstHeaderIsTheHead) {
     struct Case {
         const char* what;
         std::string text;
@@ -323,7 +333,8 @@ TEST(ReadIni, FileWithoutSectionsKeepsItsTextAsHead) {
         {"lines before any header", "; only\n\nv=1\n", "; only\n\nv=1\n", ""},
         {"header with text after it", "; c\n[Main] ; old\nx=1", "; c\n[Main] ; old\nx=1", ""},
         {"NUL", "a=1\0junk"s, "a=1", "\0junk"s},
-        {"sections present", "; c\n[a]\n", "", ""},
+        {"comments before the first header", "; c\nv=1\n\n[a]\n", "; c\nv=1\n\n", ""},
+        {"header first", "[a]\n; c\n", "", ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -339,7 +350,8 @@ TEST(ReadIni, DroppedLinesAreAttachedToTheLineAfterThem) {
     IniReading r = ReadIni(
         "; head\nVersion=1\n\n[a]\nx=1\n\n; c\n;; d\ny=2\nz=3\n\n[b]\n; e\nw\n[c]\n", arena);
     ASSERT_EQ(r.Sections.size(), 3u);
-    EXPECT_EQ(std::string(r.Sections[0].HeaderLeading), "; head\nVersion=1\n\n");
+    EXPECT_EQ(std::string(r.Head), "; head\nVersion=1\n\n");
+    EXPECT_EQ(std::string(r.Sections[0].HeaderLeading), "");
     ASSERT_EQ(r.Sections[0].LinesLeading.size(), 1u);
     EXPECT_EQ(r.Sections[0].LinesLeading[0].index, 1u);
     EXPECT_EQ(std::string(r.Sections[0].LinesLeading[0].bytes), "\n; c\n;; d\n");
@@ -360,14 +372,14 @@ TEST(ReadIni, DroppedBytesKeepTheirOwnLineBreaks) {
     ASSERT_EQ(r.Sections.size(), 1u);
     ASSERT_EQ(r.Sections[0].LinesLeading.size(), 1u);
     EXPECT_EQ(std::string(r.Sections[0].LinesLeading[0].bytes), "\r; c\n");
-    EXPECT_EQ(std::string(r.Tail), "\n;; end\r");
+    EXPECT_EQ(std::string(r.Trailing), "\n;; end\r");
 }
 
-TEST(ReadIni, LinesBeforeTheFirstHeaderGoToItsLeadingBytes) {
+TEST(ReadIni, LinesBeforeTheFirstHeaderGoToTheHead) {
     TextArena arena;
     IniReading r = ReadIni("[Main] ; old\r\n;Commented=1\r\nText\r\n[Main]\r\n", arena);
     ASSERT_EQ(r.Sections.size(), 1u);
-    EXPECT_EQ(std::string(r.Sections[0].HeaderLeading), "[Main] ; old\r\n;Commented=1\r\nText\r\n");
+    EXPECT_EQ(std::string(r.Head), "[Main] ; old\r\n;Commented=1\r\nText\r\n");
 }
 
 // The reading and what it dropped, put back together with the file's own
@@ -377,7 +389,7 @@ TEST(ReadIni, KeptAndDroppedPiecesCoverTheWholeText) {
     const std::string text = "; top\n\n[a]\nx=1\n\n; c\ny=2\n[b]\n;; d\n[c]\n;k=1\n\n; end\n";
     TextArena arena;
     IniReading r = ReadIni(text, arena);
-    std::string rebuilt;
+    std::string rebuilt(r.Head);
     for (const auto& s : r.Sections) {
         rebuilt += std::string(s.HeaderLeading) + std::string(s.Header) + "\n";
         std::size_t next = 0;
@@ -388,7 +400,7 @@ TEST(ReadIni, KeptAndDroppedPiecesCoverTheWholeText) {
             rebuilt += std::string(s.Lines[i]) + "\n";
         }
     }
-    rebuilt += r.Tail;
+    rebuilt += r.Trailing;
     EXPECT_EQ(rebuilt, text);
 }
 
