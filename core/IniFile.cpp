@@ -36,9 +36,7 @@ namespace {
 class Output {
 public:
     Output(const std::function<void(std::string_view)>& write, std::string_view eol)
-        : write_(write), eol_(eol) {
-        buffer_.reserve(kPiece + 4096);
-    }
+        : write_(write), eol_(eol) {}
     void Append(std::string_view bytes) {
         if (bytes.empty()) return;
         if (buffer_.size() + bytes.size() > kPiece) Flush();

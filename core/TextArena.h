@@ -19,6 +19,7 @@ private:
     std::vector<std::unique_ptr<char[]>> blocks_;
     char* next_ = nullptr;
     std::size_t left_ = 0;
+    std::size_t lastBlock_ = 0;
 };
 
 }  // namespace keyloft

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Keyloft needs to build, run and test.
+# Installs the Debian packages Keyloft needs to build, run and test, and any
+# further packages named as arguments.
 # Idempotent and quick: when every package is already installed it asks
 # dpkg only and never touches apt. Works as root or through sudo.
 set -euo pipefail
@@ -27,6 +28,10 @@ packages=(
     # A font known to exist, so text metrics do not depend on the machine.
     fonts-dejavu-core
 )
+
+# Callers with needs of their own (the fuzzer, the package checks) name
+# further packages as arguments.
+packages+=("$@")
 
 # Prints the packages of "$@" that are not installed, one call to dpkg.
 not_installed() {

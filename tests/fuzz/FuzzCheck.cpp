@@ -1,0 +1,155 @@
+// The fuzzer's property; see FuzzCheck.h.
+#include "FuzzCheck.h"
+
+#include <cstring>
+#include <string_view>
+
+#include "Document.h"
+#include "Dump.h"
+#include "IniFile.h"
+#include "IniReader.h"
+#include "LargeBuffer.h"
+#include "Rules.h"
+#include "TreeObserver.h"
+
+namespace keyloft::fuzz {
+namespace {
+
+class StringTextFile : public TextFile {
+public:
+    void Write(std::string_view text) override { text_.append(text); }
+    void WriteLineEnd() override { text_.push_back('\n'); }
+    const std::string& text() const { return text_; }
+
+private:
+    std::string text_;
+};
+
+std::string DumpOf(const Document& doc) {
+    StringTextFile out;
+    DumpTreeviewToTextfile(doc, out);
+    return out.text();
+}
+
+void Load(Document& doc, std::string_view bytes) {
+    LargeBytes block = AllocateLarge(bytes.size() + 1);
+    if (!block) throw std::bad_alloc();
+    if (!bytes.empty()) std::memcpy(block.get(), bytes.data(), bytes.size());
+    IniReadingEnd end;
+    doc.ReadFile("fuzz.ini", std::move(block), bytes.size(), end);
+}
+
+// What the reading makes of a node's text where it stands: a section's as a
+// line of its own, a key's as a line under a header. Uncommenting may give a
+// text that reads in a shorter form (";= x" becomes "= x", read as "=x").
+std::string ReadingOf(std::string_view text, int level) {
+    TextArena arena;
+    const std::string line(text);
+    if (level == 1) {
+        const IniReading r = ReadIni(line, arena);
+        return r.Sections.size() == 1 ? std::string(r.Sections[0].Header) : "(not a header) " + line;
+    }
+    const std::string under = "[s]\n" + line;
+    const IniReading r = ReadIni(under, arena);
+    return r.Sections.size() == 1 && r.Sections[0].Lines.size() == 1 ? std::string(r.Sections[0].Lines[0])
+                                                                       : "(not a line) " + line;
+}
+
+// The dump the edited tree must read back as.
+std::string ReadingOfTree(const Document& doc) {
+    std::string dump;
+    for (const Node* node = doc.First(); node != nullptr; node = Document::Next(node)) {
+        dump.append(static_cast<std::size_t>(2 * node->level()), ' ');
+        dump += node->level() == 0 ? std::string(node->text()) : ReadingOf(node->text(), node->level());
+        dump += '\n';
+    }
+    return dump;
+}
+
+// Every "about to" must meet its "done".
+class PairingObserver : public TreeObserver {
+public:
+    void NodesAboutToBeAdded(Node*, int, int) override { ++open_; }
+    void NodesAdded(Node*, int, int) override { --open_; }
+    void NodeAboutToBeRemoved(Node*) override { ++open_; }
+    void NodeRemoved(Node*, int) override { --open_; }
+    void TreeAboutToBeReset() override { ++open_; }
+    void TreeReset() override { --open_; }
+    void TextsChanged(Node*, int, int) override {}
+    bool Balanced() const { return open_ == 0; }
+
+private:
+    int open_ = 0;
+};
+
+// Takes the bytes of the input one at a time to choose the edits.
+class Choices {
+public:
+    Choices(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    unsigned Next() { return at_ < size_ ? data_[at_++] : 0u; }
+    bool Left() const { return at_ < size_ && at_ < 64; }
+
+private:
+    const std::uint8_t* data_;
+    std::size_t size_;
+    std::size_t at_ = 0;
+};
+
+// Edits as the editor makes them: texts of their own kind, so that what is
+// saved must read back as the edited tree.
+void Edit(Document& doc, Choices& choices) {
+    int made = 0;
+    while (choices.Left()) {
+        const std::size_t count = doc.Count();
+        Node* node = count > 1 ? doc.NodeAt(1 + choices.Next() % (count - 1)) : nullptr;
+        const std::string n = std::to_string(++made);
+        switch (choices.Next() % 6) {
+            case 0:
+                if (node != nullptr) doc.SetText(node, node->level() == 1 ? "[e" + n + "]" : "e" + n + "=v");
+                break;
+            case 1:
+                if (node != nullptr) doc.Delete(node);
+                break;
+            case 2:
+                if (doc.First() != nullptr) doc.AddChild(doc.First(), "[n" + n + "]");
+                break;
+            case 3:
+                if (node != nullptr) doc.AddChild(node->level() == 2 ? node->parent() : node, "k" + n + "=" + n);
+                break;
+            case 4:
+            case 5: {
+                if (node == nullptr) break;
+                const bool comment = !IsCommented(node->text());
+                doc.RewriteWithChildren(node, [comment](std::string& text) {
+                    if (IsCommented(text) == comment) return false;
+                    text = comment ? CommentedText(text) : UncommentedText(text);
+                    return true;
+                });
+                break;
+            }
+        }
+    }
+}
+
+}  // namespace
+
+std::string CheckIniBytes(const std::uint8_t* data, std::size_t size) {
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    Document doc;
+    PairingObserver observer;
+    doc.AddObserver(&observer);
+    Load(doc, input);
+    if (SerializeDocument(doc) != input) return "load and save without edits changed the bytes";
+
+    Choices choices(data, size);
+    Edit(doc, choices);
+    if (!observer.Balanced()) return "a notification was not paired";
+    const std::string saved = SerializeDocument(doc);
+    Document again;
+    Load(again, saved);
+    if (DumpOf(again) != ReadingOfTree(doc)) return "the edited tree did not read back as edited";
+    if (SerializeDocument(again) != saved) return "saving the reloaded edit changed it";
+    return "";
+}
+
+}  // namespace keyloft::fuzz

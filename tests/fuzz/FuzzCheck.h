@@ -1,0 +1,19 @@
+// The property the fuzzer checks, shared with the core tests that replay its
+// corpus: any bytes load, save back as themselves, and survive random edits.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace keyloft::fuzz {
+
+// Loads `data` as a file's bytes and checks that saving without edits gives
+// them back exactly, then applies edits chosen by the bytes themselves
+// (texts, deletes, new sections and keys, comments) and checks that the
+// saved result reads back as the edited tree (each text as the reading gives
+// it where it stands) and saves to itself. Returns an
+// empty text when all holds, else what went wrong.
+std::string CheckIniBytes(const std::uint8_t* data, std::size_t size);
+
+}  // namespace keyloft::fuzz
