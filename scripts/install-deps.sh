@@ -26,6 +26,16 @@ packages=(
     poppler-utils
     # A font known to exist, so text metrics do not depend on the machine.
     fonts-dejavu-core
+    # Packaging (scripts/package.sh, scripts/check-package.sh): CPack's DEB
+    # generator calls dpkg-shlibdeps; the validators of the installed files.
+    dpkg-dev
+    desktop-file-utils
+    appstream
+    lintian
+    groff-base
+    man-db
+    shared-mime-info
+    xdg-utils
 )
 
 # Prints the packages of "$@" that are not installed, one call to dpkg.
