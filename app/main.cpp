@@ -11,6 +11,9 @@ int main(int argc, char* argv[]) {
     // "Keyloft 1.0", so no display name is set.
     QApplication::setApplicationName(keyloft::ui::kApplicationTitle);
     QApplication::setWindowIcon(QIcon(":/icons/keyloft.svg"));
+    // The name of the installed menu entry, without ".desktop": the desktop
+    // shell matches the window to the entry and shows the entry's icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.example.keyloft"));
 
     // Qt has taken its own options (such as -platform) out of the list.
     QStringList arguments = QApplication::arguments();

@@ -27,6 +27,16 @@ packages=(
     poppler-utils
     # A font known to exist, so text metrics do not depend on the machine.
     fonts-dejavu-core
+    # Packaging (scripts/package.sh, scripts/check-package.sh): CPack's DEB
+    # generator calls dpkg-shlibdeps; the validators of the installed files.
+    dpkg-dev
+    desktop-file-utils
+    appstream
+    lintian
+    groff-base
+    man-db
+    shared-mime-info
+    xdg-utils
 )
 
 # Callers with needs of their own (the fuzzer, the package checks) name
