@@ -1,5 +1,6 @@
 // The commands that change nodes: New Section, New Key, Edit Line, Delete,
 // Comment and Remove Comment.
+#include "Commenting.h"
 #include "Dialogs.h"
 #include "DocumentModel.h"
 #include "IniTreeView.h"
@@ -104,37 +105,21 @@ Node* NodeToComment(TForm1* window, Node* node) {
 void TForm1::ChangeComment(bool comment) {
     Node* node = NodeToComment(this, selectedNode());
     if (node == nullptr) return;
-    if (comment && keyloft::IsCommented(node->text())) {
-        ShowInformation(this, "This line is already commented");
-        return;
-    }
-    if (!comment && !keyloft::IsCommented(node->text())) {
-        ShowInformation(this, "No comment on selected line");
+    if (const char* refusal = keyloft::CommentRefusal(node->text(), comment)) {
+        ShowInformation(this, refusal);
         return;
     }
     const QString question = comment ? "Comment " + model_->displayText(node) + " ?"
                                      : "Remove comment from " + model_->displayText(node) + " ?";
     if (Confirm(this, question) == Answer::No) return;
-    doc_.SetText(node, comment ? keyloft::CommentedText(node->text()) : keyloft::UncommentedText(node->text()));
+    keyloft::SetCommented(doc_, node, comment);
     doc_.ItemsChanged = true;
     if (node->level() == 2) {
         SetStatus(comment ? "Item commented" : "Comment removed");
         return;
     }
-    // A section takes its keys along: the ones not yet in the new state.
-    if (node->hasChildren()) {
-        const int keys = ChildCountOfSelection();
-        doc_.RewriteChildren(node, 0, keys - 1, [comment](std::string& text) {
-            if (keyloft::IsCommented(text) == comment) return false;
-            if (comment) {
-                text.insert(0, 1, ';');
-            } else {
-                text.erase(0, 1);
-            }
-            return true;
-        });
-        selectNode(node->child(keys - 1));
-    }
+    // After a section with keys, the selection rests on its last key.
+    if (node->hasChildren()) selectNode(node->child(ChildCountOfSelection() - 1));
 }
 
 void TForm1::actRemarkExecute() { ChangeComment(true); }
