@@ -150,6 +150,25 @@ FileBytes ReadWholeFile(const std::string& path) {
     return file;
 }
 
+FileBytes ReadWholeInput(const std::string& path) {
+    if (path != "-") return ReadWholeFile(path);
+    std::string text;
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) ThrowFileError(errno, path);
+        if (n == 0) break;
+        text.append(buffer, static_cast<std::size_t>(n));
+    }
+    FileBytes file;
+    file.data = AllocateLarge(text.size() + 1);
+    if (!file.data) ThrowTooLarge();
+    std::copy(text.begin(), text.end(), file.data.get());
+    file.size = text.size();
+    return file;
+}
+
 bool IsExistingFile(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);

@@ -21,6 +21,10 @@ struct FileBytes {
 // clear message instead of running out of memory half-way.
 FileBytes ReadWholeFile(const std::string& path);
 
+// Reads all of an input that may be no regular file: "-" is standard input,
+// any other path is read as ReadWholeFile reads it (a FIFO up to its end).
+FileBytes ReadWholeInput(const std::string& path);
+
 // Whether `path` names an existing file that is not a folder (links followed).
 bool IsExistingFile(const std::string& path);
 

@@ -1,5 +1,6 @@
 // The commands that change nodes: New Section, New Key, Edit Line, Delete,
 // Comment and Remove Comment.
+#include "Commenting.h"
 #include "Dialogs.h"
 #include "DocumentModel.h"
 #include "IniTreeView.h"
@@ -104,30 +105,20 @@ Node* NodeToComment(TForm1* window, Node* node) {
 void TForm1::ChangeComment(bool comment) {
     Node* node = NodeToComment(this, selectedNode());
     if (node == nullptr) return;
-    if (comment && keyloft::IsCommented(node->text())) {
-        ShowInformation(this, "This line is already commented");
-        return;
-    }
-    if (!comment && !keyloft::IsCommented(node->text())) {
-        ShowInformation(this, "No comment on selected line");
+    if (const char* refusal = keyloft::CommentRefusal(node->text(), comment)) {
+        ShowInformation(this, refusal);
         return;
     }
     const QString question = comment ? "Comment " + model_->displayText(node) + " ?"
                                      : "Remove comment from " + model_->displayText(node) + " ?";
     if (Confirm(this, question) == Answer::No) return;
-    // The node's text changes with the keys not yet in the new state, all
-    // at once.
-    auto change = [comment](std::string& text) {
-        if (keyloft::IsCommented(text) == comment) return false;
-        text = comment ? keyloft::CommentedText(text) : keyloft::UncommentedText(text);
-        return true;
-    };
-    doc_.RewriteWithChildren(node, change);
+    keyloft::SetCommented(doc_, node, comment);
     doc_.ItemsChanged = true;
     if (node->level() == 2) {
         SetStatus(comment ? "Item commented" : "Comment removed");
         return;
     }
+    // After a section with keys, the selection rests on its last key.
     if (node->hasChildren()) selectNode(node->child(ChildCountOfSelection() - 1));
 }
 

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -36,6 +37,8 @@
 #include "IniReader.h"
 #include "LargeBuffer.h"
 #include "TextArena.h"
+
+extern char** environ;
 
 namespace keyloft::test {
 
@@ -285,6 +288,68 @@ inline std::string DropRootRights() {
     if (::setgid(65534) != 0) return std::string("setgid: ") + std::strerror(errno);
     if (::setuid(65534) != 0) return std::string("setuid: ") + std::strerror(errno);
     return "";
+}
+
+// --- running programs ---------------------------------------------------------
+
+// A started program whose output and errors go to files in its own folder.
+class StartedProgram {
+public:
+    // Starts `argv` (the program found on PATH unless argv[0] holds "/").
+    // With `input`, standard input is a pipe that carries those bytes and
+    // then ends; otherwise it is the caller's.
+    explicit StartedProgram(const std::vector<std::string>& argv,
+                            const std::string* input = nullptr) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, (dir_ / "out").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&actions, 2, (dir_ / "err").c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        int pipeFds[2] = {-1, -1};
+        if (input != nullptr) {
+            // The tests' inputs fit in the pipe's buffer: written before the start.
+            if (::pipe(pipeFds) != 0) throw std::runtime_error("pipe failed");
+            const ssize_t n = ::write(pipeFds[1], input->data(), input->size());
+            ::close(pipeFds[1]);
+            if (n != static_cast<ssize_t>(input->size()))
+                throw std::runtime_error("input too long for a pipe");
+            posix_spawn_file_actions_adddup2(&actions, pipeFds[0], 0);
+        }
+        std::vector<std::string> args = argv;
+        std::vector<char*> raw;
+        for (auto& a : args) raw.push_back(a.data());
+        raw.push_back(nullptr);
+        const int rc = posix_spawnp(&pid_, raw[0], &actions, nullptr, raw.data(), ::environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (pipeFds[0] >= 0) ::close(pipeFds[0]);
+        if (rc != 0) throw std::runtime_error("cannot start " + argv[0]);
+    }
+    StartedProgram(const StartedProgram&) = delete;
+    StartedProgram& operator=(const StartedProgram&) = delete;
+
+    struct Result {
+        int exitCode = -1;  // -1 when it did not exit normally
+        std::string out, err;
+    };
+    Result Wait() {
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, ReadBytes(dir_ / "out"),
+                ReadBytes(dir_ / "err")};
+    }
+
+private:
+    TempDir dir_;
+    pid_t pid_ = -1;
+};
+
+using ToolRun = StartedProgram::Result;
+
+// Runs keyloft-ini with `args` and waits for it.
+inline ToolRun RunTool(std::vector<std::string> args, const std::string* input = nullptr) {
+    args.insert(args.begin(), KEYLOFT_INI_EXE);
+    return StartedProgram(args, input).Wait();
 }
 
 // Cuts text into lines as the reading does (CR LF, CR, LF; a final break

@@ -10,6 +10,7 @@
 
 #include "Document.h"
 #include "IniFile.h"
+#include "Commenting.h"
 #include "Rules.h"
 #include "TestHelpers.h"
 #include "TreeObserver.h"
@@ -72,13 +73,7 @@ const Command kCommands[] = {
     {"delete section", [](Document& doc) { doc.Delete(doc.NodeAt(1)); }},
     {"delete the last section", [](Document& doc) { doc.Delete(doc.NodeAt(4)); }},
     {"comment section",
-     [](Document& doc) {
-         doc.RewriteWithChildren(doc.NodeAt(1), [](std::string& text) {
-             if (IsCommented(text)) return false;
-             text = CommentedText(text);
-             return true;
-         });
-     }},
+     [](Document& doc) { SetCommented(doc, doc.NodeAt(1), true); }},
     {"clear", [](Document& doc) { doc.Clear(); }},
 };
 

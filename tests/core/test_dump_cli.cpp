@@ -1,19 +1,12 @@
 // The indented text dump, and the keyloft-ini tool that prints it for a file.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "Document.h"
 #include "Dump.h"
 #include "TestHelpers.h"
-
-extern char** environ;
 
 namespace keyloft {
 namespace {
@@ -22,7 +15,9 @@ using test::BuildTree;
 using test::DataPath;
 using test::DumpOf;
 using test::ReadBytes;
+using test::RunTool;
 using test::TempDir;
+using test::ToolRun;
 using test::WriteBytes;
 
 TEST(Dump, IndentsByLevel) {
@@ -69,40 +64,6 @@ TEST(Dump, FailureOfTheSinkEndsTheDump) {
 }
 
 // --- keyloft-ini --------------------------------------------------------------
-
-struct ToolRun {
-    int exitCode = -1;
-    std::string out, err;
-};
-
-// Runs the tool with `args`, its output and errors going to files in a
-// temporary folder.
-ToolRun RunTool(const std::vector<std::string>& args) {
-    TempDir dir;
-    const std::string outPath = dir / "out", errPath = dir / "err";
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    std::vector<std::string> all = {KEYLOFT_INI_EXE};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid;
-    int rc = posix_spawn(&pid, KEYLOFT_INI_EXE, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) throw std::runtime_error("cannot start " KEYLOFT_INI_EXE);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ToolRun run;
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    run.out = ReadBytes(outPath);
-    run.err = ReadBytes(errPath);
-    return run;
-}
 
 TEST(KeyloftIni, DumpsAFixture) {
     const char* fixtures[] = {"worked_example.ini", "duplicate_sections.ini", "bom.ini",

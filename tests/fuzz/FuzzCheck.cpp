@@ -9,6 +9,7 @@
 #include "IniFile.h"
 #include "IniReader.h"
 #include "LargeBuffer.h"
+#include "Commenting.h"
 #include "Rules.h"
 #include "TreeObserver.h"
 
@@ -119,12 +120,7 @@ void Edit(Document& doc, Choices& choices) {
             case 4:
             case 5: {
                 if (node == nullptr) break;
-                const bool comment = !IsCommented(node->text());
-                doc.RewriteWithChildren(node, [comment](std::string& text) {
-                    if (IsCommented(text) == comment) return false;
-                    text = comment ? CommentedText(text) : UncommentedText(text);
-                    return true;
-                });
+                SetCommented(doc, node, !IsCommented(node->text()));
                 break;
             }
         }

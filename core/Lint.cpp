@@ -1,0 +1,108 @@
+// The lint rules over the file's lines, cut and classified as the reading does.
+#include "Lint.h"
+
+#include <cstring>
+#include <unordered_map>
+#include <unordered_set>
+
+#include "IniReader.h"
+#include "Rules.h"
+
+namespace keyloft {
+
+namespace {
+
+// Calls `line(number, text)` for each line, cut at CR LF, lone CR or LF.
+template <class Each>
+void ForEachLine(std::string_view text, Each line) {
+    std::size_t number = 1;
+    std::size_t start = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c != '\r' && c != '\n') continue;
+        line(number++, text.substr(start, i - start));
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        start = i + 1;
+    }
+    if (start < text.size()) line(number, text.substr(start));
+}
+
+// A plain comment: ";" alone, or followed by a blank or a second ";".
+bool IsPlainComment(std::string_view trimmed) {
+    return trimmed.front() == ';' &&
+           (trimmed.size() == 1 || IsBlank(trimmed[1]) || trimmed[1] == ';');
+}
+
+bool IsHeader(std::string_view r) { return r.size() >= 2 && r.front() == '[' && r.back() == ']'; }
+
+std::string Quoted(std::string_view name) { return "[" + std::string(name) + "]"; }
+
+}  // namespace
+
+std::vector<LintFinding> LintIni(std::string_view text) {
+    if (text.size() >= 3 && std::memcmp(text.data(), "\xEF\xBB\xBF", 3) == 0) text.remove_prefix(3);
+    if (const auto nul = text.find('\0'); nul != std::string_view::npos) text = text.substr(0, nul);
+
+    std::vector<LintFinding> findings;
+    bool inSection = false;
+    std::string section;  // the current header as the messages name it
+    // Plain section names, upper-cased, with the line and spelling of their
+    // first header.
+    std::unordered_map<std::string, std::pair<std::size_t, std::string>> names;
+    // Keys of the current section, with the line that first gave each.
+    std::unordered_map<std::string_view, std::size_t> keys;
+
+    ForEachLine(text, [&](std::size_t number, std::string_view raw) {
+        const std::string_view trimmed = Trim(raw);
+        if (trimmed.empty() || IsPlainComment(trimmed)) return;
+        const bool commented = IsCommented(trimmed);
+        const std::string_view r = commented ? trimmed.substr(1) : trimmed;
+        auto report = [&](std::string message) {
+            findings.push_back({number, std::move(message)});
+        };
+
+        if (IsHeader(r)) {
+            inSection = true;
+            keys.clear();
+            if (commented) {
+                section = trimmed;
+                return;
+            }
+            const std::string name(Trim(r.substr(1, r.size() - 2)));
+            section = Quoted(name);
+            const auto [it, first] = names.try_emplace(UpperAZ(name), number, name);
+            if (first) return;
+            const auto& [line, spelling] = it->second;
+            if (spelling == name) {
+                report("section " + section + " repeats the one on line " + std::to_string(line));
+            } else {
+                report("section " + section + " differs from " + Quoted(spelling) + " on line " +
+                       std::to_string(line) + " only in letter case");
+            }
+            return;
+        }
+        if (!inSection) {
+            report("text before the first section is not read");
+            return;
+        }
+        if (commented) return;
+        if (trimmed.front() == '[') {
+            report("line starts with \"[\" but does not end with \"]\": not a section header");
+            return;
+        }
+        const auto eq = trimmed.find('=');
+        if (eq == std::string_view::npos) {
+            report("line has no \"=\" and is no comment");
+            return;
+        }
+        const std::string_view key = Trim(trimmed.substr(0, eq));
+        const auto [it, first] = keys.try_emplace(key, number);
+        if (!first) {
+            report("key " + std::string(key) + " is given again in " + section +
+                   " (first on line " + std::to_string(it->second) + ")");
+        }
+    });
+    return findings;
+}
+
+}  // namespace keyloft

@@ -1,0 +1,318 @@
+// keyloft-ini's commands over one fixture: for each, the exact bytes left in
+// the file, what it prints and its exit code; each change again with
+// --dry-run, against `diff -u`; twenty writers on one file at once.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "TestHelpers.h"
+
+namespace keyloft {
+namespace {
+
+using test::DataPath;
+using test::ReadBytes;
+using test::RunTool;
+using test::SameMtime;
+using test::SetOldTimes;
+using test::StartedProgram;
+using test::StatOf;
+using test::TempDir;
+using test::ToolRun;
+using test::WriteBytes;
+
+// A run of the fixture's bytes, found exactly once, and what replaces it.
+struct Edit {
+    std::string from, to;
+};
+
+struct CliCase {
+    // FILE, LINK (a symbolic link to FILE) and MISSING stand for paths; "-"
+    // reads `input`, or the fixture when that is empty.
+    std::vector<std::string> args;
+    int exit;
+    // The file afterwards: the fixture with these edits, every other byte
+    // unchanged. No edits: not written at all, its time unchanged.
+    std::vector<Edit> edits = {};
+    std::string out = {};  // "FILE" stands for the path
+    // Standard error after "keyloft-ini: PATH: "; with exit 2 a usage message.
+    std::string err = {};
+    std::string input = {};
+    bool backupThere = false;  // FILE.in1 exists before the run
+};
+
+const std::string kFixture = "shell_edits.ini";
+
+const std::string kGeneral1 =
+    "[General]\r\nname=Keyloft\r\n  indent = deep  \r\n;old=1\r\n; plain "
+    "comment\rmode=fast\nbroken line\r\n";
+const std::string kGeneral2 = "[General]\r\nextra=1\r\nname=second\r\n";
+
+const std::vector<CliCase> kCases = {
+    // Reading.
+    {{"dump", "FILE"},
+     0,
+     {},
+     "settings.ini\n  [General]\n    name=Keyloft\n    indent=deep\n    ;old=1\n    mode=fast\n"
+     "    broken line\n  [Paths]\n    home=/srv/home\n    [two] ; note\n    home=again\n  "
+     "[general]\n"
+     "    name=lower\n  [General]\n    extra=1\n    name=second\n  ;[Retired]\n    ;gone=yes\n    "
+     "kept=no\n"},
+    {{"sections", "FILE"}, 0, {}, "General\nPaths\ngeneral\nGeneral\n"},
+    {{"sections", "-"}, 0, {}, "General\nPaths\ngeneral\nGeneral\n"},
+    {{"get", "FILE", "General", "name"}, 0, {}, "Keyloft\n"},
+    {{"get", "FILE", "General", "indent"}, 0, {}, "deep\n"},
+    {{"get", "FILE", "general", "name"}, 0, {}, "lower\n"},
+    {{"get", "-", "Paths", "home"}, 0, {}, "/srv/home\n"},
+    {{"get", "FILE", "General"},
+     0,
+     {},
+     "name=Keyloft\nindent=deep\n;old=1\nmode=fast\nbroken line\nextra=1\nname=second\n"},
+    {{"get", "FILE", "General", "old"}, 1, {}, "", "no key old in [General]"},
+    {{"get", "FILE", "Retired"}, 1, {}, "", "no section [Retired]"},
+    {{"get", "MISSING", "General"}, 1, {}, "", "File not found."},
+    {{"lint", "FILE"},
+     1,
+     {},
+     "FILE:2: text before the first section is not read\n"
+     "FILE:9: line has no \"=\" and is no comment\n"
+     "FILE:13: line starts with \"[\" but does not end with \"]\": not a section header\n"
+     "FILE:14: key home is given again in [Paths] (first on line 12)\n"
+     "FILE:15: section [general] differs from [General] on line 3 only in letter case\n"
+     "FILE:17: section [General] repeats the one on line 3\n"},
+    {{"lint", "-"}, 0, {}, "", "", "; fine\r\n\r\n[a]\r\nx=1\r\n;x=2\r\n[b]\r\nx=1\r\n"},
+
+    // set
+    {{"set", "FILE", "General", "name", "New"}, 0, {{"name=Keyloft\r\n", "name=New\r\n"}}},
+    {{"set", "FILE", "General", "indent", "deep"}, 0},
+    {{"set", "FILE", "General", "indent", "shallow"},
+     0,
+     {{"  indent = deep  \r\n", "indent=shallow\r\n"}}},
+    {{"set", "FILE", "General", "mode", "slow"}, 0, {{"mode=fast\n", "mode=slow\n"}}},
+    {{"set", "FILE", "General", "added", "1"}, 0, {{kGeneral2, kGeneral2 + "added=1\r\n"}}},
+    {{"set", "FILE", "General", "old", "2"}, 0, {{kGeneral2, kGeneral2 + "old=2\r\n"}}},
+    {{"set", "FILE", "New", "k", "v"}, 0, {{"kept=no\r\n", "kept=no\r\n[New]\r\nk=v\r\n"}}},
+    {{"set", "FILE", "--", "Paths", "home", "-x"}, 0, {{"home = /srv/home\r\n", "home=-x\r\n"}}},
+    {{"set", "LINK", "Paths", "home", "/home"}, 0, {{"home = /srv/home\r\n", "home=/home\r\n"}}},
+    {{"set", "--existing", "FILE", "New", "k", "v"}, 1, {}, "", "no section [New]"},
+    {{"set", "FILE", "General", "nokey", "v", "--existing"},
+     1,
+     {},
+     "",
+     "no key nokey in [General]"},
+    {{"set", "--backup", "FILE", "General", "name", "x"}, 1, {}, "", "I/O error 17.", "", true},
+    {{"set", "MISSING", "General", "name", "x"}, 1, {}, "", "File not found."},
+
+    // del
+    {{"del", "FILE", "General", "name"}, 0, {{"name=Keyloft\r\n", ""}}},
+    {{"del", "--backup", "FILE", "Paths", "home"}, 0, {{"home = /srv/home\r\n", ""}}},
+    {{"del", "FILE", "General"}, 0, {{kGeneral1, ""}, {kGeneral2, ""}}},
+    {{"del", "FILE", "General", "nokey"}, 1, {}, "", "no key nokey in [General]"},
+    {{"del", "FILE", "Retired"}, 1, {}, "", "no section [Retired]"},
+
+    // comment and uncomment
+    {{"comment", "FILE", "General", "name"}, 0, {{"name=Keyloft\r\n", ";name=Keyloft\r\n"}}},
+    {{"comment", "FILE", "General"},
+     0,
+     {{kGeneral1,
+       ";[General]\r\n;name=Keyloft\r\n;indent=deep\r\n;old=1\r\n; plain comment\r;mode=fast\n"
+       ";broken line\r\n"},
+      {kGeneral2, ";[General]\r\n;extra=1\r\n;name=second\r\n"}}},
+    {{"comment", "FILE", "General", "old"}, 1, {}, "", "This line is already commented"},
+    {{"comment", "FILE", "Retired"}, 1, {}, "", "This line is already commented"},
+    {{"comment", "FILE", "Nope", "k"}, 1, {}, "", "no section [Nope]"},
+    {{"uncomment", "FILE", "General", "old"}, 0, {{";old=1\r\n", "old=1\r\n"}}},
+    {{"uncomment", "FILE", "Retired", "gone"}, 0, {{";gone=yes\r\n", "gone=yes\r\n"}}},
+    {{"uncomment", "FILE", "Retired"},
+     0,
+     {{";[Retired]\r\n;gone=yes\r\n", "[Retired]\r\ngone=yes\r\n"}}},
+    {{"uncomment", "FILE", "General", "name"}, 1, {}, "", "No comment on selected line"},
+    {{"uncomment", "FILE", "Paths"}, 1, {}, "", "No comment on selected line"},
+
+    // Usage.
+    {{"--version"}, 0, {}, "keyloft-ini 1.0\n"},
+    {{}, 2},
+    {{"frob", "FILE"}, 2},
+    {{"get", "FILE"}, 2},
+    {{"get", "FILE", "General", "name", "x"}, 2},
+    {{"get", "--backup", "FILE", "General"}, 2},
+    {{"del", "--existing", "FILE", "General"}, 2},
+    {{"set", "FILE", "General", "name"}, 2},
+    {{"set", "FILE", "General", "name", "-1"}, 2},
+    {{"set", "-", "General", "name", "x"}, 2},
+    {{"set", "FILE", "General", "a=b", "x"}, 2},
+    {{"get", "FILE", "General", "a=b"}, 2},
+    {{"set", "FILE", "General", "name", "x\ny"}, 2},
+    {{"set", "FILE", "General\r", "name", "x"}, 2},
+    {{"set", "FILE", "General", " name", "x"}, 2},
+    {{"set", "FILE", "General", "name", "x "}, 2},
+    {{"set", "FILE", "General", ";name", "x"}, 2},
+    {{"set", "FILE", "General", "[a", "b]"}, 2},
+};
+
+std::string Applied(std::string text, const std::vector<Edit>& edits) {
+    for (const Edit& e : edits) {
+        const auto at = text.find(e.from);
+        if (at == std::string::npos || text.find(e.from, at + 1) != std::string::npos) {
+            ADD_FAILURE() << "the edit's bytes are not in the fixture exactly once: " << e.from;
+            continue;
+        }
+        text.replace(at, e.from.size(), e.to);
+    }
+    return text;
+}
+
+std::string Replaced(std::string text, const std::string& placeholder, const std::string& by) {
+    for (auto at = text.find(placeholder); at != std::string::npos;
+         at = text.find(placeholder, at + by.size()))
+        text.replace(at, placeholder.size(), by);
+    return text;
+}
+
+bool Writes(const std::vector<std::string>& args) {
+    return !args.empty() &&
+           (args[0] == "set" || args[0] == "del" || args[0] == "comment" || args[0] == "uncomment");
+}
+
+// A folder with the fixture as FILE (times set in the past), LINK naming it.
+struct Scene {
+    TempDir dir;
+    std::string file = dir / "settings.ini";
+    std::string link = dir / "link.ini";
+    std::string Path(const std::string& arg) const {
+        if (arg == "FILE") return file;
+        if (arg == "LINK") return link;
+        if (arg == "MISSING") return dir / "missing.ini";
+        return arg;
+    }
+    std::string PathIn(const std::vector<std::string>& args) const {
+        for (const auto& a : args) {
+            if (a == "FILE" || a == "LINK" || a == "MISSING" || a == "-") return Path(a);
+        }
+        return "";
+    }
+    Scene(const std::string& fixture, bool backupThere) {
+        WriteBytes(file, fixture);
+        if (backupThere) WriteBytes(file + ".in1", "old backup");
+        SetOldTimes(file);
+        if (::symlink("settings.ini", link.c_str()) != 0)
+            throw std::runtime_error("symlink failed");
+    }
+};
+
+TEST(CliCommands, BytesOutputAndExitCodeOfEachCommand) {
+    const std::string fixture = ReadBytes(DataPath(kFixture));
+    for (const CliCase& c : kCases) {
+        SCOPED_TRACE(::testing::PrintToString(c.args));
+        std::string result;  // the file after the real run
+        {
+            Scene scene(fixture, c.backupThere);
+            std::vector<std::string> args;
+            for (const auto& a : c.args) args.push_back(scene.Path(a));
+            const std::string input = c.input.empty() ? fixture : c.input;
+            const bool piped = std::find(c.args.begin(), c.args.end(), "-") != c.args.end();
+            const ToolRun run = RunTool(args, piped ? &input : nullptr);
+            const std::string path = scene.PathIn(c.args);
+
+            EXPECT_EQ(run.exitCode, c.exit);
+            if (c.exit == 2) {
+                EXPECT_EQ(run.out, "");
+                EXPECT_TRUE(run.err.starts_with("keyloft-ini: ") &&
+                            run.err.find("--help") != std::string::npos)
+                    << run.err;
+            } else {
+                EXPECT_EQ(run.out, Replaced(c.out, "FILE", path));
+                EXPECT_EQ(run.err,
+                          c.err.empty() ? "" : "keyloft-ini: " + path + ": " + c.err + "\n");
+            }
+            result = ReadBytes(scene.file);
+            EXPECT_EQ(result, Applied(fixture, c.edits));
+            const struct stat after = StatOf(scene.file);
+            EXPECT_TRUE(S_ISREG(after.st_mode));
+            EXPECT_TRUE(S_ISLNK(StatOf(scene.link).st_mode));
+            if (c.edits.empty()) {
+                struct stat old {};
+                old.st_mtim = {1000000000, 0};
+                EXPECT_TRUE(SameMtime(after, old)) << "the file was written";
+            }
+            const std::string backup = scene.file + ".in1";
+            const bool backedUp = !c.edits.empty() && std::find(c.args.begin(), c.args.end(),
+                                                                "--backup") != c.args.end();
+            if (c.backupThere) {
+                EXPECT_EQ(ReadBytes(backup), "old backup");
+            } else if (backedUp) {
+                EXPECT_EQ(ReadBytes(backup), fixture);
+            } else {
+                EXPECT_FALSE(test::fs::exists(backup));
+            }
+        }
+
+        // The same change with --dry-run: nothing written, the change shown
+        // as diff -u shows it.
+        if (!Writes(c.args) || c.exit == 2 || c.backupThere || c.args[1] == "MISSING") continue;
+        SCOPED_TRACE("with --dry-run");
+        Scene scene(fixture, false);
+        std::vector<std::string> args = {c.args[0], "--dry-run"};
+        for (std::size_t i = 1; i < c.args.size(); ++i) args.push_back(scene.Path(c.args[i]));
+        const ToolRun run = RunTool(args);
+        const std::string path = scene.PathIn(c.args);
+        std::string expected;
+        if (result != fixture) {
+            const std::string before = scene.dir / "before", after = scene.dir / "after";
+            WriteBytes(before, fixture);
+            WriteBytes(after, result);
+            expected =
+                StartedProgram({"diff", "-u", "--label", path, "--label", path, before, after})
+                    .Wait()
+                    .out;
+        }
+        EXPECT_EQ(run.exitCode, c.exit);
+        EXPECT_EQ(run.out, expected);
+        EXPECT_EQ(run.err, c.err.empty() ? "" : "keyloft-ini: " + path + ": " + c.err + "\n");
+        EXPECT_EQ(ReadBytes(scene.file), fixture);
+        struct stat old {};
+        old.st_mtim = {1000000000, 0};
+        EXPECT_TRUE(SameMtime(StatOf(scene.file), old)) << "the file was written";
+        EXPECT_FALSE(test::fs::exists(scene.file + ".in1"));
+    }
+}
+
+TEST(CliCommands, HelpListsEveryCommand) {
+    const ToolRun run = RunTool({"--help"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.err, "");
+    for (const char* word : {"dump", "sections", "get", "set", "del", "comment", "uncomment",
+                             "lint", "--existing", "--backup", "--dry-run", "flock"}) {
+        EXPECT_NE(run.out.find(word), std::string::npos) << word;
+    }
+}
+
+// Each writer holds its lock from reading to saving: none of twenty started
+// together loses the key of another.
+TEST(CliWriters, TwentySetsAtOnceAllLand) {
+    TempDir dir;
+    const std::string file = dir / "shared.ini";
+    WriteBytes(file, ReadBytes(DataPath(kFixture)));
+    std::vector<std::unique_ptr<StartedProgram>> writers;
+    for (int i = 0; i < 20; ++i) {
+        const std::string n = std::to_string(i);
+        writers.push_back(std::make_unique<StartedProgram>(
+            std::vector<std::string>{KEYLOFT_INI_EXE, "set", file, "Paths", "k" + n, "v" + n}));
+    }
+    for (auto& writer : writers) {
+        const ToolRun run = writer->Wait();
+        EXPECT_EQ(run.exitCode, 0);
+        EXPECT_EQ(run.err, "");
+    }
+    const std::string text = ReadBytes(file);
+    for (int i = 0; i < 20; ++i) {
+        const std::string line = "k" + std::to_string(i) + "=v" + std::to_string(i) + "\r\n";
+        EXPECT_NE(text.find(line), std::string::npos) << line;
+    }
+    EXPECT_EQ(test::FolderEntries(dir.path()), std::vector<std::string>{"shared.ini"});
+}
+
+}  // namespace
+}  // namespace keyloft
