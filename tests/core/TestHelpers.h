@@ -5,8 +5,11 @@
 #include <fcntl.h>
 #include <grp.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/types.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -282,6 +285,36 @@ inline std::string DropRootRights() {
     if (::setgroups(0, nullptr) != 0) return std::string("setgroups: ") + std::strerror(errno);
     if (::setgid(65534) != 0) return std::string("setgid: ") + std::strerror(errno);
     if (::setuid(65534) != 0) return std::string("setuid: ") + std::strerror(errno);
+    return "";
+}
+
+// Files that are not regular files, made in a test's folder. Each returns an
+// empty text, or "SKIP: why" when this machine does not allow it.
+inline std::string MakeFifo(const std::string& path) {
+    if (::mkfifo(path.c_str(), 0644) != 0) return std::string("mkfifo: ") + std::strerror(errno);
+    return "";
+}
+
+// A local socket's file; nobody listens on it.
+inline std::string MakeSocketFile(const std::string& path) {
+    struct sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) return "SKIP: socket path too long";
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int bound =
+        ::bind(fd, reinterpret_cast<const struct sockaddr*>(&address), sizeof address);
+    const int err = errno;
+    ::close(fd);
+    return bound == 0 ? "" : std::string("bind: ") + std::strerror(err);
+}
+
+// A character device like /dev/null, made in the test's folder so that a
+// save that wrongly replaced it would harm nothing else.
+inline std::string MakeNullDevice(const std::string& path) {
+    if (::mknod(path.c_str(), S_IFCHR | 0666, ::makedev(1, 3)) != 0) {
+        return std::string("SKIP: mknod: ") + std::strerror(errno);
+    }
     return "";
 }
 
