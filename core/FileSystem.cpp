@@ -2,15 +2,25 @@
 #include "FileSystem.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
-#include <algorithm>
+#include <limits>
+#include <sstream>
+#include <vector>
 
 #include "Failure.h"
 
@@ -38,8 +48,18 @@ private:
     int fd_;
 };
 
-// Memory the kernel says it can still give, in bytes; 0 when unknown.
-std::size_t AvailableMemory() {
+[[noreturn]] void ThrowAccessDenied() { throw FileErrorFromErrno(EACCES, true); }
+
+[[noreturn]] void ThrowTooLarge() { throw Failure("Not enough memory to load this file"); }
+
+// --- memory -------------------------------------------------------------------
+
+constexpr std::size_t kUnknown = std::numeric_limits<std::size_t>::max();
+
+std::size_t LeftOf(std::size_t limit, std::size_t used) { return limit > used ? limit - used : 0; }
+
+// MemAvailable of /proc/meminfo: what the kernel can give without swapping.
+std::size_t SystemMemoryLeft() {
     std::ifstream meminfo("/proc/meminfo");
     std::string key;
     std::size_t value = 0;
@@ -47,17 +67,238 @@ std::size_t AvailableMemory() {
     while (meminfo >> key >> value >> unit) {
         if (key == "MemAvailable:") return value * 1024;
     }
+    return kUnknown;
+}
+
+// What the address-space limit (ulimit -v) still allows beside what is
+// mapped now.
+std::size_t AddressSpaceLeft() {
+    struct rlimit limit {};
+    if (::getrlimit(RLIMIT_AS, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return kUnknown;
+    std::ifstream statm("/proc/self/statm");
+    std::size_t pages = 0;
+    if (!(statm >> pages)) return kUnknown;
+    return LeftOf(limit.rlim_cur, pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)));
+}
+
+// A number file of the cgroup file system; kUnknown for "max" or none.
+std::size_t CgroupNumber(const std::string& file) {
+    std::ifstream in(file);
+    std::size_t value = 0;
+    return in >> value ? value : kUnknown;
+}
+
+std::size_t InactiveFileCache(const std::string& folder) {
+    std::ifstream stat(folder + "/memory.stat");
+    std::string key;
+    std::size_t value = 0;
+    while (stat >> key >> value) {
+        if (key == "inactive_file") return value;
+    }
     return 0;
 }
 
-[[noreturn]] void ThrowTooLarge() {
-    throw Failure("Not enough memory to load this file");
+// The room left under the memory.max of the process's control group and of
+// each group above it (cgroup v2). Page cache the kernel would drop first
+// (inactive_file) counts as room: memory.current includes it.
+std::size_t CgroupMemoryLeft() {
+    std::string group;
+    {
+        std::ifstream cgroup("/proc/self/cgroup");
+        std::string line;
+        while (std::getline(cgroup, line)) {
+            if (line.rfind("0::", 0) == 0) group = line.substr(3);
+        }
+    }
+    if (group.empty()) return kUnknown;
+    std::string mountRoot, mountPoint;
+    {
+        std::ifstream mountinfo("/proc/self/mountinfo");
+        std::string line;
+        while (std::getline(mountinfo, line)) {
+            const auto dash = line.find(" - ");
+            if (dash == std::string::npos || line.compare(dash + 3, 8, "cgroup2 ") != 0) continue;
+            std::istringstream fields(line.substr(0, dash));
+            std::string id, parent, device;
+            fields >> id >> parent >> device >> mountRoot >> mountPoint;
+            break;
+        }
+    }
+    if (mountPoint.empty()) return kUnknown;
+    if (mountRoot != "/") {
+        if (group.rfind(mountRoot, 0) != 0) return kUnknown;
+        group.erase(0, mountRoot.size());
+    }
+    std::size_t left = kUnknown;
+    for (;;) {
+        const std::string folder = mountPoint + group;
+        const std::size_t max = CgroupNumber(folder + "/memory.max");
+        const std::size_t current = CgroupNumber(folder + "/memory.current");
+        if (max != kUnknown && current != kUnknown) {
+            left = std::min(left, LeftOf(max, LeftOf(current, InactiveFileCache(folder))));
+        }
+        const auto slash = group.find_last_of('/');
+        if (slash == std::string::npos || group.size() <= 1) break;
+        group.erase(slash);
+    }
+    return left;
 }
+
+// The memory a load may take: half of the least the system, the address-space
+// limit and the control group leave, so that the rest of the process, the
+// document being replaced and the estimate's error still fit.
+class MemoryBudget {
+public:
+    MemoryBudget() {
+        const std::size_t least =
+            std::min({SystemMemoryLeft(), AddressSpaceLeft(), CgroupMemoryLeft()});
+        limit_ = least == kUnknown ? kUnknown : least / 2;
+    }
+    // The bytes the file may take beside the nodes of `lines` lines.
+    std::size_t Room(std::size_t lines) const {
+        const std::size_t nodes =
+            lines > limit_ / kNodeBytesPerLine ? limit_ : lines * kNodeBytesPerLine;
+        return LeftOf(limit_, nodes);
+    }
+    void Check(std::size_t bytes, std::size_t lines) const {
+        if (bytes > Room(lines)) ThrowTooLarge();
+    }
+
+private:
+    std::size_t limit_;
+};
+
+// Calls `each` with the place of every `c` in [from, end).
+template <class Each>
+void ForEachByte(const char* from, const char* end, char c, Each each) {
+    while (from < end) {
+        const auto* hit =
+            static_cast<const char*>(std::memchr(from, c, static_cast<std::size_t>(end - from)));
+        if (hit == nullptr) return;
+        each(hit);
+        from = hit + 1;
+    }
+}
+
+// Counts the lines of bytes seen in pieces: CR LF, a lone CR and a lone LF
+// each end one; the last line needs no break.
+class LineCounter {
+public:
+    void Add(const char* bytes, std::size_t size) {
+        if (size == 0) return;
+        const char* end = bytes + size;
+        ForEachByte(bytes, end, '\r', [this](const char*) { ++breaks_; });
+        ForEachByte(bytes, end, '\n', [&](const char* lf) {
+            if (!(lf == bytes ? lastWasCr_ : lf[-1] == '\r')) ++breaks_;
+        });
+        lastWasCr_ = end[-1] == '\r';
+    }
+    std::size_t Lines() const { return breaks_ + 1; }
+
+private:
+    std::size_t breaks_ = 0;
+    bool lastWasCr_ = false;
+};
+
+// --- reading ------------------------------------------------------------------
+
+// One read, waiting on a descriptor that was left non-blocking. Returns the
+// byte count, 0 at the end.
+std::size_t ReadSome(int fd, char* into, std::size_t size, const std::string& path) {
+    for (;;) {
+        const ssize_t n = ::read(fd, into, size);
+        if (n >= 0) return static_cast<std::size_t>(n);
+        if (errno == EINTR) continue;
+        if (errno == EAGAIN) {
+            struct pollfd wait = {fd, POLLIN, 0};
+            ::poll(&wait, 1, -1);
+            continue;
+        }
+        ThrowFileError(errno, path);
+    }
+}
+
+// Reads `fd` to its end: the one reading loop of files and streams.
+// `expected` is a regular file's size, 0 when unknown. The need is checked as
+// the bytes arrive, in pieces small enough that a file of short lines is
+// given up long before its nodes would be built.
+FileBytes ReadToEnd(int fd, std::size_t expected, const std::string& path) {
+    constexpr std::size_t kPiece = 4 << 20;
+    const MemoryBudget budget;
+    LineCounter lines;
+    budget.Check(expected, 1);
+    std::size_t capacity = expected == 0 ? 64 * 1024 : expected;
+
+    FileBytes file;
+    file.data = AllocateLarge(capacity);
+    if (!file.data) ThrowTooLarge();
+    for (;;) {
+        if (file.size == capacity) {
+            // Full: either the end of the file, or it grew, or its size was
+            // not known. A small read tells which before any copying.
+            char probe[16 * 1024];
+            const std::size_t n = ReadSome(fd, probe, sizeof probe, path);
+            if (n == 0) break;
+            lines.Add(probe, n);
+            budget.Check(file.size + n, lines.Lines());
+            const std::size_t bigger =
+                std::max(file.size + n, std::min(capacity * 2, budget.Room(lines.Lines())));
+            LargeBytes more = AllocateLarge(bigger);
+            if (!more) ThrowTooLarge();
+            std::copy(file.data.get(), file.data.get() + file.size, more.get());
+            std::copy(probe, probe + n, more.get() + file.size);
+            file.data = std::move(more);
+            file.size += n;
+            capacity = bigger;
+            continue;
+        }
+        char* into = file.data.get() + file.size;
+        const std::size_t n = ReadSome(fd, into, std::min(capacity - file.size, kPiece), path);
+        if (n == 0) break;
+        lines.Add(into, n);
+        file.size += n;
+        budget.Check(std::max(file.size, expected), lines.Lines());
+    }
+    return file;
+}
+
+// A stream connection to the local socket at `path`.
+int ConnectToSocket(const std::string& path) {
+    struct sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) ThrowFileError(ENAMETOOLONG, path);
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    Fd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (fd.get() < 0) ThrowFileError(errno, path);
+    while (::connect(fd.get(), reinterpret_cast<const struct sockaddr*>(&address),
+                     sizeof address) != 0) {
+        if (errno != EINTR) ThrowFileError(errno, path);
+    }
+    return fd.release();
+}
+
+// --- saving -------------------------------------------------------------------
 
 std::string FolderOf(const std::string& path) {
     const auto slash = path.find_last_of('/');
     if (slash == std::string::npos) return ".";
     return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path) {
+    const auto slash = path.find_last_of('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The kernel's rule for links in shared folders such as /tmp: a link there is
+// followed only when it belongs to this user or to the folder's owner, so
+// that nobody can point another user's save at a file of their choosing.
+void CheckLinkMayBeFollowed(const std::string& link, const struct stat& linkStat) {
+    if (linkStat.st_uid == ::geteuid()) return;
+    struct stat folder {};
+    if (::stat(FolderOf(link).c_str(), &folder) != 0) ThrowFileError(errno, link);
+    const bool shared = (folder.st_mode & S_ISVTX) != 0 && (folder.st_mode & S_IWOTH) != 0;
+    if (shared && linkStat.st_uid != folder.st_uid) ThrowAccessDenied();
 }
 
 // The file a symbolic link finally names, also when that file does not exist
@@ -67,6 +308,7 @@ std::string FollowLinks(const std::string& path) {
     for (int hops = 0; hops < 40; ++hops) {
         struct stat st {};
         if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return current;
+        CheckLinkMayBeFollowed(current, st);
         std::string target(static_cast<std::size_t>(PATH_MAX), '\0');
         const ssize_t n = ::readlink(current.c_str(), target.data(), target.size());
         if (n < 0) ThrowFileError(errno, path);
@@ -96,156 +338,261 @@ mode_t CurrentUmask() {
     return mask;
 }
 
+// Fills `buffer` by `get` (a listxattr or getxattr call), growing it while
+// the list or value grows between the calls. Returns the size, or -1 with
+// errno set.
+template <class Get>
+ssize_t GetGrowing(std::vector<char>& buffer, Get get) {
+    for (;;) {
+        ssize_t size = get(nullptr, 0);
+        if (size < 0) return size;
+        buffer.resize(static_cast<std::size_t>(size) + 1);
+        size = get(buffer.data(), buffer.size());
+        if (size >= 0 || errno != ERANGE) return size;
+    }
+}
+
+// Copies every extended attribute of the file `from` to the open file `to`:
+// user attributes, the POSIX ACL (system.posix_acl_access), security labels.
+// A name the new file's file system does not take (ENOTSUP) is left out; any
+// other refusal fails the save, so that no protection is lost unseen.
+void CopyExtendedAttributes(const std::string& from, int to, const std::string& target) {
+    std::vector<char> names;
+    const ssize_t listed = GetGrowing(names, [&](char* into, std::size_t size) {
+        return ::llistxattr(from.c_str(), into, size);
+    });
+    if (listed < 0) {
+        if (errno == ENOTSUP) return;
+        ThrowFileError(errno, target);
+    }
+    std::vector<char> value;
+    for (const char* name = names.data(); name < names.data() + listed;
+         name += std::strlen(name) + 1) {
+        const ssize_t size = GetGrowing(value, [&](char* into, std::size_t room) {
+            return ::lgetxattr(from.c_str(), name, into, room);
+        });
+        if (size < 0) {
+            if (errno == ENODATA) continue;  // removed since it was listed
+            ThrowFileError(errno, target);
+        }
+        if (::fsetxattr(to, name, value.data(), static_cast<std::size_t>(size), 0) != 0 &&
+            errno != ENOTSUP) {
+            ThrowFileError(errno, target);
+        }
+    }
+}
+
+// Gives the finished file its owner, attributes and mode. The owner comes
+// first: a change of owner clears the setuid and setgid bits, and setting an
+// ACL rewrites the group bits, so the exact mode is set last.
+void TakeOverProtection(int fd, const struct stat* old, const std::string& target) {
+    if (old == nullptr) {
+        if (::fchmod(fd, 0666 & ~CurrentUmask()) != 0) ThrowFileError(errno, target);
+        return;
+    }
+    // Keeping the owner needs rights the user may not have: best effort.
+    if (::fchown(fd, old->st_uid, old->st_gid) != 0) {
+        [[maybe_unused]] const int ignored = ::fchown(fd, static_cast<uid_t>(-1), old->st_gid);
+    }
+    CopyExtendedAttributes(target, fd, target);
+    if (::fchmod(fd, old->st_mode & 07777) != 0) ThrowFileError(errno, target);
+}
+
+// The new content on its way to the target: a nameless file while it is
+// written, a name beside the target only for the rename. Removes its file on
+// every path but a successful rename.
+class NewFile {
+public:
+    NewFile(const std::string& folder, const std::string& target) : target_(target) {
+        // A nameless file needs /proc to be given a name later.
+        if (::access("/proc/self/fd", X_OK) == 0) {
+            fd_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+            if (fd_ >= 0) return;
+            if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+                ThrowFileError(errno, target);
+            }
+        }
+        // A file system without nameless files: a short name of its own, so
+        // that it fits beside a target of the longest name allowed.
+        name_ = folder + "/.keyloft-XXXXXX";
+        fd_ = ::mkostemp(name_.data(), O_CLOEXEC);
+        if (fd_ < 0) {
+            name_.clear();
+            ThrowFileError(errno, target);
+        }
+    }
+    ~NewFile() {
+        if (fd_ >= 0) ::close(fd_);
+        if (!name_.empty()) ::unlink(name_.c_str());
+    }
+    NewFile(const NewFile&) = delete;
+    NewFile& operator=(const NewFile&) = delete;
+
+    int fd() const { return fd_; }
+
+    // Gives the nameless file the pending name and closes it.
+    void Name(const std::string& pendingPath) {
+        if (name_.empty()) {
+            const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+            auto link = [&] {
+                return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, pendingPath.c_str(),
+                                AT_SYMLINK_FOLLOW);
+            };
+            // A name left by a save killed since this one began is removed.
+            if (link() != 0 &&
+                (errno != EEXIST || ::unlink(pendingPath.c_str()) != 0 || link() != 0)) {
+                ThrowFileError(errno, target_);
+            }
+            name_ = pendingPath;
+        }
+        const int fd = fd_;
+        fd_ = -1;
+        if (::close(fd) != 0) ThrowFileError(errno, target_);
+    }
+
+    void RenameTo(const std::string& target) {
+        if (::rename(name_.c_str(), target.c_str()) != 0) ThrowFileError(errno, target_);
+        name_.clear();
+    }
+
+private:
+    std::string target_;
+    int fd_ = -1;
+    std::string name_;  // empty while nameless
+};
+
+// A backup made by this save, undone unless the save completes.
+class KeptBackup {
+public:
+    KeptBackup(const std::string& target, const std::string& backup)
+        : target_(target), backup_(backup) {}
+    ~KeptBackup() {
+        if (committed_) return;
+        if (kind_ == Kind::Linked) ::unlink(backup_.c_str());
+        if (kind_ == Kind::Moved) ::rename(backup_.c_str(), target_.c_str());
+    }
+    KeptBackup(const KeptBackup&) = delete;
+    KeptBackup& operator=(const KeptBackup&) = delete;
+
+    // Keeps the old file under the backup name, never replacing one. A hard
+    // link keeps the target in place until the new file replaces it.
+    void Make() {
+        if (::link(target_.c_str(), backup_.c_str()) == 0) {
+            kind_ = Kind::Linked;
+        } else if (errno == EEXIST) {
+            ThrowFileError(errno, target_);
+        } else if (::renameat2(AT_FDCWD, target_.c_str(), AT_FDCWD, backup_.c_str(),
+                               RENAME_NOREPLACE) == 0) {
+            kind_ = Kind::Moved;  // a file system without hard links
+        } else {
+            ThrowFileError(errno, target_);
+        }
+    }
+    bool Made() const { return kind_ != Kind::None; }
+    void Commit() { committed_ = true; }
+
+private:
+    enum class Kind { None, Linked, Moved };
+    std::string target_;
+    std::string backup_;
+    Kind kind_ = Kind::None;
+    bool committed_ = false;
+};
+
 }  // namespace
 
 FileBytes ReadWholeFile(const std::string& path) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
-    if (fd.get() < 0) ThrowFileError(errno, path);
+    // Look before opening: opening a device can have effects of its own.
     struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) ThrowFileError(errno, path);
+    if (!S_ISREG(st.st_mode)) ThrowAccessDenied();
+    // Non-blocking, in case a FIFO took the file's place meanwhile.
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (fd.get() < 0) ThrowFileError(errno, path);
     if (::fstat(fd.get(), &st) != 0) ThrowFileError(errno, path);
-    if (S_ISDIR(st.st_mode)) ThrowFileError(EISDIR, path);
-
-    std::size_t capacity = S_ISREG(st.st_mode) ? static_cast<std::size_t>(st.st_size) : 0;
-    const std::size_t available = AvailableMemory();
-    // The tree needs about as much again as the text; refuse what cannot fit.
-    auto checkFits = [available](std::size_t size) {
-        if (available != 0 && size > available / 2) ThrowTooLarge();
-    };
-    checkFits(capacity);
-    if (capacity == 0) capacity = 64 * 1024;
-
-    FileBytes file;
-    file.data = AllocateLarge(capacity);
-    if (!file.data) ThrowTooLarge();
-    for (;;) {
-        if (file.size == capacity) {
-            // Full: either the end of the file, or it grew, or its size was
-            // not known. A small read tells which before any copying.
-            char probe[16 * 1024];
-            const ssize_t n = ::read(fd.get(), probe, sizeof probe);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                ThrowFileError(errno, path);
-            }
-            if (n == 0) break;
-            const std::size_t bigger = capacity * 2;
-            checkFits(bigger);
-            LargeBytes more = AllocateLarge(bigger);
-            if (!more) ThrowTooLarge();
-            std::copy(file.data.get(), file.data.get() + file.size, more.get());
-            std::copy(probe, probe + n, more.get() + file.size);
-            file.data = std::move(more);
-            file.size += static_cast<std::size_t>(n);
-            capacity = bigger;
-            continue;
-        }
-        const ssize_t n = ::read(fd.get(), file.data.get() + file.size, capacity - file.size);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            ThrowFileError(errno, path);
-        }
-        if (n == 0) break;
-        file.size += static_cast<std::size_t>(n);
-    }
-    return file;
+    if (!S_ISREG(st.st_mode)) ThrowAccessDenied();
+    const int flags = ::fcntl(fd.get(), F_GETFL);
+    if (flags >= 0) ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK);
+    return ReadToEnd(fd.get(), static_cast<std::size_t>(st.st_size), path);
 }
 
 FileBytes ReadWholeInput(const std::string& path) {
-    if (path != "-") return ReadWholeFile(path);
-    std::string text;
-    char buffer[64 * 1024];
-    for (;;) {
-        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) ThrowFileError(errno, path);
-        if (n == 0) break;
-        text.append(buffer, static_cast<std::size_t>(n));
+    struct stat st {};
+    if (path == "-") {
+        if (::fstat(STDIN_FILENO, &st) != 0) ThrowFileError(errno, path);
+        std::size_t expected = 0;
+        if (S_ISREG(st.st_mode)) {
+            const off_t at = ::lseek(STDIN_FILENO, 0, SEEK_CUR);
+            if (at >= 0 && at < st.st_size) expected = static_cast<std::size_t>(st.st_size - at);
+        }
+        return ReadToEnd(STDIN_FILENO, expected, path);
     }
-    FileBytes file;
-    file.data = AllocateLarge(text.size() + 1);
-    if (!file.data) ThrowTooLarge();
-    std::copy(text.begin(), text.end(), file.data.get());
-    file.size = text.size();
-    return file;
+    if (::stat(path.c_str(), &st) != 0) ThrowFileError(errno, path);
+    if (S_ISDIR(st.st_mode)) ThrowAccessDenied();
+    Fd fd(S_ISSOCK(st.st_mode) ? ConnectToSocket(path)
+                               : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
+    if (fd.get() < 0) ThrowFileError(errno, path);
+    if (::fstat(fd.get(), &st) != 0) ThrowFileError(errno, path);
+    if (S_ISDIR(st.st_mode)) ThrowAccessDenied();
+    return ReadToEnd(fd.get(), S_ISREG(st.st_mode) ? static_cast<std::size_t>(st.st_size) : 0,
+                     path);
 }
 
 bool IsExistingFile(const std::string& path) {
     struct stat st {};
-    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+std::string PendingSaveName(std::string_view fileName) {
+    std::string name = "." + std::string(fileName) + ".keyloft-save";
+    if (name.size() <= NAME_MAX) return name;
+    std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
+    for (unsigned char c : fileName) hash = (hash ^ c) * 1099511628211ull;
+    char digits[17];
+    std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(hash));
+    return ".keyloft-save-" + std::string(digits);
 }
 
 bool ReplaceFileWithBackup(const std::string& path, std::string_view content, Backup backup) {
     return ReplaceFileWithBackup(
-        path, [content](const std::function<void(std::string_view)>& write) { write(content); }, backup);
+        path, [content](const std::function<void(std::string_view)>& write) { write(content); },
+        backup);
 }
 
 bool ReplaceFileWithBackup(const std::string& path, const ContentWriter& content, Backup backup) {
     const std::string target = FollowLinks(path);
-    const std::string backupPath = target + ".in1";
     const std::string folder = FolderOf(target);
+    const std::string pending = folder + "/" + PendingSaveName(NameOf(target));
 
     struct stat old {};
     const bool exists = ::stat(target.c_str(), &old) == 0;
-    if (exists && S_ISDIR(old.st_mode)) ThrowFileError(EISDIR, path);
+    if (!exists && errno != ENOENT) ThrowFileError(errno, target);
+    if (exists && !S_ISREG(old.st_mode)) ThrowAccessDenied();
 
-    // 1. The whole new content into a temporary file beside the target.
-    // A short name of its own, so that it fits beside a target of the
-    // longest name the file system allows.
-    std::string temp = folder + "/.keyloft-XXXXXX";
-    Fd fd(::mkstemp(temp.data()));
-    if (fd.get() < 0) ThrowFileError(errno, target);
-    try {
-        content([&](std::string_view piece) { WriteAll(fd.get(), piece, target); });
-        if (exists) {
-            if (::fchmod(fd.get(), old.st_mode & 07777) != 0) ThrowFileError(errno, target);
-            // Keeping the owner needs rights the user may not have: best effort.
-            if (::fchown(fd.get(), old.st_uid, old.st_gid) != 0) {
-                [[maybe_unused]] const int ignored = ::fchown(fd.get(), static_cast<uid_t>(-1), old.st_gid);
-            }
-        } else if (::fchmod(fd.get(), 0666 & ~CurrentUmask()) != 0) {
-            ThrowFileError(errno, target);
-        }
-        if (::fsync(fd.get()) != 0) ThrowFileError(errno, target);
-        if (::close(fd.release()) != 0) ThrowFileError(errno, target);
-    } catch (...) {
-        if (fd.get() >= 0) ::close(fd.release());
-        ::unlink(temp.c_str());
-        throw;
-    }
+    // What a save killed between naming its new file and the rename left.
+    ::unlink(pending.c_str());
 
-    // 2. Keep the old file under the backup name, never replacing one. A hard
-    // link keeps the target in place until the new file replaces it.
-    enum class Kept { None, Linked, Moved } kept = Kept::None;
-    if (exists && backup == Backup::Keep) {
-        if (::link(target.c_str(), backupPath.c_str()) == 0) {
-            kept = Kept::Linked;
-        } else if (errno == EEXIST) {
-            const int err = errno;
-            ::unlink(temp.c_str());
-            ThrowFileError(err, target);
-        } else if (::renameat2(AT_FDCWD, target.c_str(), AT_FDCWD, backupPath.c_str(),
-                               RENAME_NOREPLACE) == 0) {
-            kept = Kept::Moved;  // a file system without hard links
-        } else {
-            const int err = errno;
-            ::unlink(temp.c_str());
-            ThrowFileError(err, target);
-        }
-    }
+    // 1. The whole new content, its protection and fsync, still nameless.
+    NewFile file(folder, target);
+    content([&](std::string_view piece) { WriteAll(file.fd(), piece, target); });
+    TakeOverProtection(file.fd(), exists ? &old : nullptr, target);
+    if (::fsync(file.fd()) != 0) ThrowFileError(errno, target);
+
+    // 2. The old file under the backup name.
+    KeptBackup kept(target, target + ".in1");
+    if (exists && backup == Backup::Keep) kept.Make();
 
     // 3. The new file takes the target's place in one step.
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
-        const int err = errno;
-        if (kept == Kept::Linked) ::unlink(backupPath.c_str());
-        if (kept == Kept::Moved) ::rename(backupPath.c_str(), target.c_str());
-        ::unlink(temp.c_str());
-        ThrowFileError(err, target);
-    }
+    file.Name(pending);
+    file.RenameTo(target);
+    kept.Commit();
 
-    // 4. Make the renames durable.
+    // 4. Make the names durable. A folder this user may not read cannot be
+    // synced; everything else that fails here is reported.
     Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() >= 0) ::fsync(dir.get());
-    return kept != Kept::None;
+    if (dir.get() < 0 && errno != EACCES) ThrowFileError(errno, target);
+    if (dir.get() >= 0 && ::fsync(dir.get()) != 0) ThrowFileError(errno, target);
+    return kept.Made();
 }
 
 }  // namespace keyloft

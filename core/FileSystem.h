@@ -16,36 +16,64 @@ struct FileBytes {
     std::size_t size = 0;
 };
 
-// Reads the whole file, opened read-only. A folder is "File access denied".
-// A file larger than the memory the machine has free throws Failure with a
-// clear message instead of running out of memory half-way.
+// What one line of a loaded file costs in memory besides its bytes: its node
+// and its place in the parent's child list, at the peak of a load (the list
+// grows by doubling). Measured at about 105 bytes per line while loading ten
+// million one-character keys; follow it when the node layout changes.
+inline constexpr std::size_t kNodeBytesPerLine = 112;
+
+// Reads the whole regular file at `path` (links followed). A folder, a FIFO,
+// a device or a socket is "File access denied" at once: nothing is read from
+// it and opening it cannot wait for a writer. Throws Failure("Not enough
+// memory to load this file") as soon as the bytes read so far plus
+// kNodeBytesPerLine for each line so far would not fit in half the memory the
+// process can get (free memory, its address-space limit, its control group's
+// limit), so a file that cannot be loaded is given up early.
 FileBytes ReadWholeFile(const std::string& path);
 
-// Reads all of an input that may be no regular file: "-" is standard input,
-// any other path is read as ReadWholeFile reads it (a FIFO up to its end).
+// The same for a command-line tool: "-" reads standard input (left open);
+// any other path may also name a FIFO (waits for its writer), a character
+// device or a listening local stream socket. A folder is "File access
+// denied". A stream stops with the same memory failure at the same limit.
 FileBytes ReadWholeInput(const std::string& path);
 
-// Whether `path` names an existing file that is not a folder (links followed).
+// Whether `path` names an existing regular file (links followed): false for
+// folders, FIFOs, devices and sockets.
 bool IsExistingFile(const std::string& path);
 
 // Replaces the file at `path` by `content` without ever leaving a damaged
-// file: writes a temporary file beside it, fsyncs it, keeps an existing file
-// as its name + ".in1" without replacing anything there (an existing backup
-// gives "I/O error 17"), renames the temporary file into place and fsyncs the
-// folder. Any failure leaves the old file and old backup as they were and no
-// temporary file. A symbolic link is followed: the file it names gets the
-// backup and the content, the link stays. The new file keeps the replaced
-// file's permission bits and, where allowed, its owner. Returns whether a
-// backup was made.
+// file. Only a regular file is replaced: anything else there (after links)
+// is "File access denied" before anything changes. The new content goes to
+// a nameless file in the target's folder (or, where the file system has
+// none, a short temporary name), which is written, given the replaced file's
+// owner, extended attributes (its ACL among them) and exact mode bits, and
+// fsynced. Then an existing file is kept as its name + ".in1" without
+// replacing anything there (an existing backup gives "I/O error 17"), the new
+// file is named PendingSaveName(name) in the folder, renamed over the target,
+// and the folder is fsynced. Any failure leaves the old file and old backup
+// as they were; a process killed at any moment leaves at most the one
+// pending name, which the next save in that folder removes first. Symbolic
+// links are followed as open() would: in a sticky world-writable folder only
+// a link owned by this user or by the folder's owner, else "File access
+// denied"; the file the links name gets the backup and the content, the
+// links stay. A new file gets 0666 less the umask. Returns whether a backup
+// was made.
 // With `Backup::None` the old file is simply replaced: no ".in1" is made or
 // looked at.
 enum class Backup { Keep, None };
-bool ReplaceFileWithBackup(const std::string& path, std::string_view content, Backup backup = Backup::Keep);
+bool ReplaceFileWithBackup(const std::string& path, std::string_view content,
+                           Backup backup = Backup::Keep);
 
 // The same, with the content handed over in pieces: `content` calls `write`
 // for each piece in order, so a large file need not be held in memory.
 using ContentWriter = std::function<void(const std::function<void(std::string_view)>& write)>;
 bool ReplaceFileWithBackup(const std::string& path, const ContentWriter& content,
                            Backup backup = Backup::Keep);
+
+// The name a save of the file named `fileName` gives its finished new file in
+// the instant before it takes the target's place: "." + fileName +
+// ".keyloft-save", or, where that would pass the 255-byte limit of a name,
+// ".keyloft-save-" and 16 hex digits made from fileName.
+std::string PendingSaveName(std::string_view fileName);
 
 }  // namespace keyloft

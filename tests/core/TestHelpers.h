@@ -6,8 +6,11 @@
 #include <grp.h>
 #include <gtest/gtest.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/types.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -350,6 +353,36 @@ using ToolRun = StartedProgram::Result;
 inline ToolRun RunTool(std::vector<std::string> args, const std::string* input = nullptr) {
     args.insert(args.begin(), KEYLOFT_INI_EXE);
     return StartedProgram(args, input).Wait();
+}
+
+// Files that are not regular files, made in a test's folder. Each returns an
+// empty text, or "SKIP: why" when this machine does not allow it.
+inline std::string MakeFifo(const std::string& path) {
+    if (::mkfifo(path.c_str(), 0644) != 0) return std::string("mkfifo: ") + std::strerror(errno);
+    return "";
+}
+
+// A local socket's file; nobody listens on it.
+inline std::string MakeSocketFile(const std::string& path) {
+    struct sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) return "SKIP: socket path too long";
+    std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int bound =
+        ::bind(fd, reinterpret_cast<const struct sockaddr*>(&address), sizeof address);
+    const int err = errno;
+    ::close(fd);
+    return bound == 0 ? "" : std::string("bind: ") + std::strerror(err);
+}
+
+// A character device like /dev/null, made in the test's folder so that a
+// save that wrongly replaced it would harm nothing else.
+inline std::string MakeNullDevice(const std::string& path) {
+    if (::mknod(path.c_str(), S_IFCHR | 0666, ::makedev(1, 3)) != 0) {
+        return std::string("SKIP: mknod: ") + std::strerror(errno);
+    }
+    return "";
 }
 
 // Cuts text into lines as the reading does (CR LF, CR, LF; a final break

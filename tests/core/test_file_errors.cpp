@@ -9,7 +9,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "Document.h"
@@ -28,6 +31,9 @@ using test::DropRootRights;
 using test::ExpectFileError;
 using test::FileErrorMismatch;
 using test::FolderEntries;
+using test::MakeFifo;
+using test::MakeNullDevice;
+using test::MakeSocketFile;
 using test::ReadBytes;
 using test::RunInChild;
 using test::TempDir;
@@ -231,6 +237,184 @@ TEST(LoadErrors, TooManyOpenFiles) {
     EXPECT_EQ(FolderEntries(dir.path()), Names{"a.ini"});
 }
 
+// Files that are not files: refused at once, nothing read from them. Runs in
+// a child with an alarm, so a read that waits fails the test instead of
+// hanging it.
+TEST(LoadErrors, OnlyRegularFilesAreRead) {
+    TempDir dir;
+    ASSERT_EQ(MakeFifo(dir / "fifo.ini"), "");
+    ASSERT_EQ(MakeSocketFile(dir / "socket.ini"), "");
+    fs::create_symlink("fifo.ini", dir / "to-fifo.ini");
+    fs::create_symlink("/dev/zero", dir / "to-zero.ini");
+    const std::string paths[] = {dir / "fifo.ini",    dir / "socket.ini", dir / "to-fifo.ini",
+                                 dir / "to-zero.ini", "/dev/zero",        "/dev/null",
+                                 "/dev/tty"};
+    ExpectChildOk(RunInChild([&]() -> std::string {
+        ::alarm(10);
+        // Bytes waiting in the FIFO must still be there afterwards.
+        const int fifo = ::open((dir / "fifo.ini").c_str(), O_RDWR | O_NONBLOCK);
+        if (fifo < 0 || ::write(fifo, "[a]\n", 4) != 4) return "cannot fill the FIFO";
+        ChildChecks check;
+        for (const std::string& path : paths) {
+            Document doc;
+            SmallDocument(doc);
+            check.FileError(
+                FileErrorMismatch([&] { ReadWholeFile(path); }, 5, "File access denied"), path);
+            check.FileError(
+                FileErrorMismatch([&] { LoadIniFile(doc, path); }, 5, "File access denied"),
+                "load " + path);
+            check(doc.Count() == 3, "document unchanged after " + path);
+            check(!IsExistingFile(path), "no existing file: " + path);
+        }
+        char left[8];
+        check(::read(fifo, left, sizeof left) == 4, "nothing was read from the FIFO");
+        return check.Report();
+    }));
+}
+
+// A child whose address space may grow by `room` bytes only.
+std::string LimitAddressSpace(std::size_t room) {
+    std::ifstream statm("/proc/self/statm");
+    std::size_t pages = 0;
+    if (!(statm >> pages)) return "cannot read /proc/self/statm";
+    const rlim_t limit = pages * static_cast<std::size_t>(::sysconf(_SC_PAGESIZE)) + room;
+    struct rlimit rl = {limit, limit};
+    return ::setrlimit(RLIMIT_AS, &rl) == 0 ? "" : "setrlimit failed";
+}
+
+// What does not fit is refused as it is read, before the nodes are built or
+// a stream is read to its end; what fits in the same room loads. The lines
+// cost far more than their bytes, so files of the same size differ.
+TEST(LoadErrors, RefusedWhenItWouldNotFitInMemory) {
+    TempDir dir;
+    const std::size_t size = 8 << 20;
+    std::string shortLines = "[a]\n";
+    while (shortLines.size() < size) shortLines += "k\n";
+    const std::string longLine = "k=" + std::string(8190, 'v') + "\n";
+    std::string longLines = "[a]\n";
+    while (longLines.size() < size) longLines += longLine;
+    WriteBytes(dir / "short.ini", shortLines);
+    WriteBytes(dir / "long.ini", longLines);
+    ASSERT_EQ(MakeFifo(dir / "endless.ini"), "");
+    struct Case {
+        const char* what;
+        std::function<FileBytes()> read;
+        bool fits;
+        bool endless = false;  // a thread of the child feeds endless.ini
+    };
+    const Case cases[] = {
+        {"4 million short lines", [&] { return ReadWholeFile(dir / "short.ini"); }, false},
+        {"the same bytes in long lines", [&] { return ReadWholeFile(dir / "long.ini"); }, true},
+        {"/dev/zero as input", [] { return ReadWholeInput("/dev/zero"); }, false},
+        {"an endless FIFO of short lines", [&] { return ReadWholeInput(dir / "endless.ini"); },
+         false, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ExpectChildOk(RunInChild([&]() -> std::string {
+            ::alarm(20);
+            ::signal(SIGPIPE, SIG_IGN);
+            if (c.endless) {
+                std::thread([&] {
+                    const int fd = ::open((dir / "endless.ini").c_str(), O_WRONLY | O_CLOEXEC);
+                    std::string lines;
+                    while (lines.size() < 65536) lines += "k\r\n";
+                    while (fd >= 0 && ::write(fd, lines.data(), lines.size()) > 0) {
+                    }
+                }).detach();
+            }
+            std::string limited = LimitAddressSpace(256 << 20);
+            if (!limited.empty()) return limited;
+            try {
+                FileBytes file = c.read();
+                Document doc;
+                IniReadingEnd end;
+                doc.ReadFile("x.ini", std::move(file.data), file.size, end);
+                return c.fits ? "ok" : "loaded " + std::to_string(file.size) + " bytes";
+            } catch (const FileError& e) {
+                return std::string("file error: ") + e.what();
+            } catch (const Failure& e) {
+                if (std::string(e.what()) != "Not enough memory to load this file") return e.what();
+                return c.fits ? "refused what fits" : "ok";
+            }
+        }));
+    }
+}
+
+// A command-line tool reads pipes, devices, sockets and standard input to
+// their end, in more than one piece.
+TEST(ReadWholeInput, StreamsAndFiles) {
+    TempDir dir;
+    std::string content;
+    for (int i = 0; content.size() < 300000; ++i) content += "k" + std::to_string(i) + "=v\r\n";
+    WriteBytes(dir / "file.ini", content);
+    ASSERT_EQ(MakeFifo(dir / "fifo.ini"), "");
+    fs::create_directory(dir / "folder");
+    struct Case {
+        const char* what;
+        std::string path;
+        std::function<void()> feed;  // started in a thread of the child
+        std::string expected;
+    };
+    const std::string socketPath = dir / "socket";
+    int server = -1;
+    const auto writeAll = [&content](int fd) {
+        for (std::size_t done = 0; done < content.size();) {
+            const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+            if (n <= 0) break;
+            done += static_cast<std::size_t>(n);
+        }
+        ::close(fd);
+    };
+    const Case cases[] = {
+        {"regular file", dir / "file.ini", nullptr, content},
+        {"/dev/null", "/dev/null", nullptr, ""},
+        {"FIFO", dir / "fifo.ini",
+         [&] { writeAll(::open((dir / "fifo.ini").c_str(), O_WRONLY | O_CLOEXEC)); }, content},
+        {"standard input", "-",
+         [&] {
+             int fds[2];
+             if (::pipe(fds) != 0) return;
+             ::dup2(fds[0], STDIN_FILENO);
+             ::close(fds[0]);
+             std::thread([&, fd = fds[1]] { writeAll(fd); }).detach();
+         },
+         content},
+        {"socket", socketPath,
+         [&] {
+             server = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+             struct sockaddr_un address {};
+             address.sun_family = AF_UNIX;
+             std::strcpy(address.sun_path, socketPath.c_str());
+             ::bind(server, reinterpret_cast<const struct sockaddr*>(&address), sizeof address);
+             ::listen(server, 1);
+             std::thread([&] { writeAll(::accept(server, nullptr, nullptr)); }).detach();
+         },
+         content},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ExpectChildOk(RunInChild([&]() -> std::string {
+            ::alarm(10);
+            if (c.feed) {
+                // Standard input and the socket are ready before the read;
+                // the FIFO's writer opens it while the read waits.
+                if (c.path == "-" || c.path == socketPath) {
+                    c.feed();
+                } else {
+                    std::thread(c.feed).detach();
+                }
+            }
+            FileBytes file = ReadWholeInput(c.path);
+            return std::string(file.data.get(), file.size) == c.expected
+                       ? "ok"
+                       : "read " + std::to_string(file.size) + " bytes";
+        }));
+    }
+    ExpectFileError([&] { ReadWholeInput(dir / "folder"); }, 5, "File access denied");
+    ExpectFileError([&] { ReadWholeInput(dir / "missing"); }, 2, "File not found");
+}
+
 // In a child without root rights: files and folders the user may not use.
 TEST(AccessErrors, WithoutRootRights) {
     TempDir dir;
@@ -323,6 +507,39 @@ TEST(SaveErrors, BadPaths) {
     }
     EXPECT_EQ(FolderEntries(dir.path()), Names{"file"});
     EXPECT_EQ(ReadBytes(dir / "file"), "x");
+}
+
+// Only a regular file is replaced: a FIFO, a socket or a device (also behind
+// a link) stays what it was, and no backup or other file appears.
+TEST(SaveErrors, OnlyRegularFilesAreReplaced) {
+    TempDir dir;
+    ASSERT_EQ(MakeFifo(dir / "fifo.ini"), "");
+    ASSERT_EQ(MakeSocketFile(dir / "socket.ini"), "");
+    const std::string device = MakeNullDevice(dir / "null.ini");
+    fs::create_symlink("fifo.ini", dir / "to-fifo.ini");
+    std::vector<std::string> names = {"fifo.ini", "socket.ini", "to-fifo.ini"};
+    if (device.empty()) {
+        fs::create_symlink("null.ini", dir / "to-null.ini");
+        names.insert(names.end(), {"null.ini", "to-null.ini"});
+    }
+    const Names before = FolderEntries(dir.path());
+    ExpectChildOk(RunInChild([&]() -> std::string {
+        ::alarm(10);
+        ChildChecks check;
+        Document doc;
+        SmallDocument(doc);
+        for (const std::string& name : names) {
+            check.FileError(
+                FileErrorMismatch([&] { SaveIniFile(doc, dir / name); }, 5, "File access denied"),
+                name);
+        }
+        return check.Report();
+    }));
+    EXPECT_EQ(FolderEntries(dir.path()), before);
+    EXPECT_TRUE(S_ISFIFO(test::StatOf(dir / "fifo.ini").st_mode));
+    EXPECT_TRUE(S_ISSOCK(test::StatOf(dir / "socket.ini").st_mode));
+    if (!device.empty()) GTEST_SKIP() << device;
+    EXPECT_TRUE(S_ISCHR(test::StatOf(dir / "null.ini").st_mode));
 }
 
 // A document far larger than the room the file may take.

@@ -1,9 +1,14 @@
 // Loading a file into the document and saving it back: reports, backups,
 // permissions, links, and files that a load must leave as they were.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <cstdint>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -358,6 +363,159 @@ TEST(Save, KeepsTheReplacedFilesOwner) {
     EXPECT_EQ(StatOf(path).st_gid, 65534u);
 }
 
+// A POSIX ACL as the kernel stores it in system.posix_acl_access: the owner
+// rw-, user `uid` r--, the group r--, the mask r--, others nothing.
+std::string AclGivingReadTo(std::uint32_t uid) {
+    std::string acl;
+    const auto put = [&acl](std::uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) acl.push_back(static_cast<char>((value >> (8 * i)) & 0xff));
+    };
+    put(2, 4);  // version
+    const std::uint32_t none = 0xffffffff;
+    const std::uint32_t entries[][3] = {
+        {0x01, 6, none}, {0x02, 4, uid}, {0x04, 4, none}, {0x10, 4, none}, {0x20, 0, none}};
+    for (const auto& e : entries) {
+        put(e[0], 2);
+        put(e[1], 2);
+        put(e[2], 4);
+    }
+    return acl;
+}
+
+std::map<std::string, std::string> ExtendedAttributes(const std::string& path) {
+    std::map<std::string, std::string> attributes;
+    char names[4096];
+    const ssize_t size = ::llistxattr(path.c_str(), names, sizeof names);
+    for (const char* name = names; size > 0 && name < names + size; name += std::strlen(name) + 1) {
+        char value[4096];
+        const ssize_t n = ::lgetxattr(path.c_str(), name, value, sizeof value);
+        if (n >= 0) attributes[name] = std::string(value, static_cast<std::size_t>(n));
+    }
+    return attributes;
+}
+
+// What protects a file survives its save: owner, every mode bit (setuid and
+// setgid too, which a change of owner after the mode would clear), extended
+// attributes and the ACL (whose mask must not become group write).
+TEST(Save, KeepsWhatProtectsTheFile) {
+    const bool root = ::geteuid() == 0;
+    struct Case {
+        const char* what;
+        mode_t mode;
+        bool otherOwner;  // owned by nobody:nogroup, which needs root
+        std::map<std::string, std::string> attributes;
+    };
+    const Case cases[] = {
+        {"setuid and setgid of another owner", 06755, true, {}},
+        {"setgid and sticky", 03640, false, {}},
+        {"user attributes", 0640, false, {{"user.origin", "web"}, {"user.bin", {"\0\xff", 2}}}},
+        {"ACL with a named user",
+         0640,
+         false,
+         {{"system.posix_acl_access", AclGivingReadTo(65534)}}},
+        {"ACL and attribute of another owner",
+         04640,
+         true,
+         {{"system.posix_acl_access", AclGivingReadTo(1)}, {"user.k", "v"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.otherOwner && !root) {
+            std::cout << "skipped without root: " << c.what << "\n";
+            continue;
+        }
+        TempDir dir;
+        const std::string path = dir / "settings.ini";
+        WriteBytes(path, "old\n");
+        if (c.otherOwner) {
+            ASSERT_EQ(::chown(path.c_str(), 65534, 65534), 0);
+        }
+        bool supported = true;
+        for (const auto& [name, value] : c.attributes) {
+            if (::setxattr(path.c_str(), name.c_str(), value.data(), value.size(), 0) != 0) {
+                ASSERT_EQ(errno, ENOTSUP) << name;
+                supported = false;
+            }
+        }
+        if (!supported) {
+            std::cout << "skipped, no extended attributes here: " << c.what << "\n";
+            continue;
+        }
+        ASSERT_EQ(::chmod(path.c_str(), c.mode), 0);
+        const struct stat before = StatOf(path);
+        ASSERT_EQ(before.st_mode & 07777, c.mode);
+        const auto attributes = ExtendedAttributes(path);
+
+        Document doc;
+        FourLineDocument(doc);
+        ASSERT_TRUE(SaveIniFile(doc, path).backupMade);
+        ExpectFileBytes(path, kFourLines);
+        const struct stat after = StatOf(path);
+        EXPECT_NE(after.st_ino, before.st_ino);
+        EXPECT_EQ(after.st_mode & 07777, c.mode);
+        EXPECT_EQ(after.st_uid, before.st_uid);
+        EXPECT_EQ(after.st_gid, before.st_gid);
+        EXPECT_EQ(ExtendedAttributes(path), attributes);
+        EXPECT_EQ(StatOf(path + ".in1").st_mode & 07777, c.mode);
+    }
+}
+
+// A link in a sticky world-writable folder (such as /tmp) is followed only
+// when it belongs to this user or to the folder's owner, at every hop; a
+// planted link cannot turn root's save onto a file of its choosing.
+TEST(Save, LinksInSharedFoldersAreFollowedOnlyAsTheSystemWould) {
+    if (::geteuid() != 0) GTEST_SKIP() << "links of another owner need root";
+    struct Case {
+        const char* what;
+        mode_t folderMode;
+        uid_t folderOwner;
+        std::vector<uid_t> linkOwners;  // the chain from the saved name on
+        bool follows;
+    };
+    const uid_t other = 65534;
+    const Case cases[] = {
+        {"another user's link in a sticky shared folder", 01777, 0, {other}, false},
+        {"own link there", 01777, 0, {0}, true},
+        {"link of the folder's owner", 01777, other, {other}, true},
+        {"shared folder without the sticky bit", 0777, 0, {other}, true},
+        {"sticky folder only its owner writes", 01755, 0, {other}, true},
+        {"own link to another user's link", 01777, 0, {0, other}, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        fs::create_directory(dir / "real");
+        const std::string real = dir / "real/settings.ini";
+        WriteBytes(real, "old\n");
+        const std::string shared = dir / "shared";
+        fs::create_directory(shared);
+        // The chain: link0 -> link1 -> ... -> the real file.
+        const std::size_t n = c.linkOwners.size();
+        for (std::size_t i = 0; i < n; ++i) {
+            const std::string link = shared + "/link" + std::to_string(i);
+            const std::string to = i + 1 < n ? "link" + std::to_string(i + 1) : real;
+            fs::create_symlink(to, link);
+            ASSERT_EQ(::lchown(link.c_str(), c.linkOwners[i], c.linkOwners[i]), 0);
+        }
+        ASSERT_EQ(::chown(shared.c_str(), c.folderOwner, c.folderOwner), 0);
+        ASSERT_EQ(::chmod(shared.c_str(), c.folderMode), 0);
+
+        Document doc;
+        FourLineDocument(doc);
+        if (c.follows) {
+            EXPECT_TRUE(SaveIniFile(doc, shared + "/link0").backupMade);
+            ExpectFileBytes(real, kFourLines);
+            EXPECT_EQ(FolderEntries(dir / "real"), (Names{"settings.ini", "settings.ini.in1"}));
+        } else {
+            ExpectFileError([&] { SaveIniFile(doc, shared + "/link0"); }, 5, "File access denied");
+            ExpectFileBytes(real, "old\n");
+            EXPECT_EQ(FolderEntries(dir / "real"), Names{"settings.ini"});
+        }
+        EXPECT_TRUE(fs::is_symlink(shared + "/link0"));
+        EXPECT_EQ(FolderEntries(shared).size(), n);
+    }
+}
+
 TEST(Save, ThroughASymbolicLink) {
     TempDir dir;
     fs::create_directory(dir / "real");
@@ -433,6 +591,53 @@ TEST(Save, LongestFileNames) {
         EXPECT_EQ(problem, "");
         EXPECT_EQ(FolderEntries(dir.path()), (Names{name, name + ".in1"}));
     }
+}
+
+// Descriptors open now that an exec would hand on.
+std::set<int> InheritableDescriptors() {
+    std::set<int> fds;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd")) {
+        const int fd = std::stoi(entry.path().filename().string());
+        const int flags = ::fcntl(fd, F_GETFD);
+        if (flags >= 0 && (flags & FD_CLOEXEC) == 0) fds.insert(fd);
+    }
+    return fds;
+}
+
+// While the content is written the new file has no name, so a save killed
+// then leaves nothing; the one name it takes just before the rename is
+// removed by the next save if a killed save left it. Names of every length
+// the file system takes keep working.
+TEST(Save, NothingIsNamedWhileWritingAndALeftNameIsRemoved) {
+    const std::string longest(255, 'n');
+    for (const std::string& name : {std::string("settings.ini"), longest}) {
+        SCOPED_TRACE(name.size());
+        const std::string pending = PendingSaveName(name);
+        EXPECT_LE(pending.size(), 255u);
+        EXPECT_NE(pending, PendingSaveName(std::string(254, 'n') + "m"));
+        TempDir dir;
+        const std::string path = dir / name;
+        WriteBytes(dir / pending, "left by a killed save");
+        Document doc;
+        FourLineDocument(doc);
+        const std::set<int> before = InheritableDescriptors();
+        std::vector<std::string> whileWriting;
+        std::set<int> inheritable;
+        const bool backup =
+            ReplaceFileWithBackup(path, [&](const std::function<void(std::string_view)>& write) {
+                whileWriting = FolderEntries(dir.path());
+                for (int fd : InheritableDescriptors()) {
+                    if (!before.contains(fd)) inheritable.insert(fd);
+                }
+                SerializeDocument(doc, write);
+            });
+        EXPECT_FALSE(backup);
+        EXPECT_EQ(whileWriting, Names{});
+        EXPECT_EQ(inheritable, std::set<int>{});
+        ExpectFileBytes(path, kFourLines);
+        EXPECT_EQ(FolderEntries(dir.path()), Names{name});
+    }
+    EXPECT_EQ(PendingSaveName("settings.ini"), ".settings.ini.keyloft-save");
 }
 
 TEST(Save, BareFileNameGoesToTheCurrentFolder) {
@@ -513,6 +718,9 @@ TEST(FileSystem, IsExistingFile) {
     fs::create_symlink("f", dir / "to-file");
     fs::create_symlink("d", dir / "to-dir");
     fs::create_symlink("none", dir / "dangling");
+    ASSERT_EQ(test::MakeFifo(dir / "fifo"), "");
+    ASSERT_EQ(test::MakeSocketFile(dir / "socket"), "");
+    fs::create_symlink("fifo", dir / "to-fifo");
     EXPECT_TRUE(IsExistingFile(dir / "f"));
     EXPECT_TRUE(IsExistingFile(dir / "to-file"));
     EXPECT_FALSE(IsExistingFile(dir / "d"));
@@ -520,6 +728,10 @@ TEST(FileSystem, IsExistingFile) {
     EXPECT_FALSE(IsExistingFile(dir / "dangling"));
     EXPECT_FALSE(IsExistingFile(dir / "none"));
     EXPECT_FALSE(IsExistingFile(dir / "f/x"));
+    for (const std::string& path : {dir / "fifo", dir / "to-fifo", dir / "socket",
+                                    std::string("/dev/null"), std::string("/dev/zero")}) {
+        EXPECT_FALSE(IsExistingFile(path)) << path;
+    }
 }
 
 TEST(FileSystem, ReadWholeFile) {
