@@ -1,12 +1,21 @@
 // Keyloft: start-up of the INI files editor.
 #include <QApplication>
+#include <QByteArray>
+#include <QList>
 #include <QScreen>
 
 #include "Dialogs.h"
 #include "frmMain.h"
 
 int main(int argc, char* argv[]) {
-    QApplication app(argc, argv);
+    // Qt sees the program's name only, so that no argument is taken for one
+    // of its own options (-style, -reverse, ...): the arguments are counted
+    // and used as typed, as raw bytes, since a file name need not be valid
+    // text. Platform choices come from the environment (QT_QPA_PLATFORM).
+    char programName[] = "keyloft";
+    char* qtArgv[] = {argc > 0 && argv[0] != nullptr ? argv[0] : programName, nullptr};
+    int qtArgc = 1;
+    QApplication app(qtArgc, qtArgv);
     // The title names the application in dialogs; the window caption stays
     // "Keyloft 1.0", so no display name is set.
     QApplication::setApplicationName(keyloft::ui::kApplicationTitle);
@@ -15,9 +24,8 @@ int main(int argc, char* argv[]) {
     // shell matches the window to the entry and shows the entry's icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("org.example.keyloft"));
 
-    // Qt has taken its own options (such as -platform) out of the list.
-    QStringList arguments = QApplication::arguments();
-    arguments.removeFirst();
+    QList<QByteArray> arguments;
+    for (int i = 1; i < argc; ++i) arguments.append(QByteArray(argv[i]));
     TForm1 window(arguments);
     // Restored, the window stands in the middle of the desktop.
     if (const QScreen* screen = window.screen()) {

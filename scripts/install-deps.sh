@@ -19,6 +19,8 @@ packages=(
     # GUI tests run under a virtual X server.
     xvfb
     xauth
+    # xwininfo: the start-up test looks for the editor's windows.
+    x11-utils
     # Print tests: a local CUPS server, its filters, and pdftotext to read
     # the printed pages back.
     cups-daemon

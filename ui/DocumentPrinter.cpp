@@ -5,15 +5,39 @@
 #include <QPainter>
 #include <QPrinter>
 #include <QPrinterInfo>
+#include <algorithm>
+#include <string>
 #include <string_view>
 
 #include "Document.h"
+#include "DocumentModel.h"
 #include "Dump.h"
+#include "Encoding.h"
 #include "Failure.h"
 #include "PrinterLayout.h"
 #include "QtPrintSurface.h"
 
 namespace keyloft::ui {
+
+namespace {
+
+// The dump as the tree shows it, in UTF-8. Its first line is the root's
+// text alone (level 0 has no indent), a file name; the other lines are in
+// the document's encoding.
+std::string ShownDump(const keyloft::Document& doc, std::string_view dump) {
+    const keyloft::Node* root = doc.First();
+    const std::size_t rootEnd = root == nullptr ? 0 : std::min(root->text().size(), dump.size());
+    std::string shown = FileNameText(dump.substr(0, rootEnd)).toStdString();
+    const std::string_view rest = dump.substr(rootEnd);
+    shown += doc.IsUtf8() ? std::string(rest) : keyloft::Cp1252ToUtf8(rest);
+    return shown;
+}
+
+}  // namespace
+
+bool DocumentPrinter::StartNextPage(QPrinter& printer) { return printer.newPage(); }
+
+bool DocumentPrinter::EndJob(QPainter& painter) { return painter.end(); }
 
 void DocumentPrinter::Print(const keyloft::Document& doc) {
     if (printing_) throw keyloft::Failure("Printing in progress");
@@ -35,26 +59,35 @@ void DocumentPrinter::Print(const keyloft::Document& doc) {
     // the job prints a copy of the dump.
     keyloft::StringTextFile dump;
     keyloft::DumpTreeviewToTextfile(doc, dump);
-    const auto encoding =
-        doc.IsUtf8() ? keyloft::TextEncoding::Utf8 : keyloft::TextEncoding::SingleByte;
+    const std::string shown = ShownDump(doc, dump.text());
+    const auto encoding = keyloft::TextEncoding::Utf8;
 
     QPainter painter;
     if (!painter.begin(&printer)) throw keyloft::Failure("Printer selected is not valid");
     printing_ = true;
-    // Ends the job however the layout ends.
+    // A job that fails is abandoned, as far as the printing system allows,
+    // and ended.
     struct JobEnd {
+        QPrinter& printer;
         QPainter& painter;
         bool& printing;
         ~JobEnd() {
-            painter.end();
+            if (painter.isActive()) {
+                printer.abort();
+                painter.end();
+            }
             printing = false;
         }
-    } jobEnd{painter, printing_};
+    } jobEnd{printer, painter, printing_};
 
-    QtPrintSurface surface(printer, painter, encoding, [] { QCoreApplication::processEvents(); });
+    QtPrintSurface surface(printer, painter, encoding, [this, &printer] {
+        if (!StartNextPage(printer)) return false;
+        QCoreApplication::processEvents();
+        return true;
+    });
     keyloft::PrinterLayout layout(surface, encoding);
     // Line by line, as the dump writes them: every line starts a fresh buffer.
-    std::string_view text = dump.text();
+    std::string_view text = shown;
     while (!text.empty()) {
         const std::size_t end = text.find('\n');
         layout.Write(text.substr(0, end));
@@ -63,6 +96,7 @@ void DocumentPrinter::Print(const keyloft::Document& doc) {
         text.remove_prefix(end + 1);
     }
     layout.Close();
+    if (!EndJob(painter)) throw keyloft::Failure("Printing failed");
 }
 
 }  // namespace keyloft::ui

@@ -3,6 +3,9 @@
 
 #include <QString>
 
+class QPainter;
+class QPrinter;
+
 namespace keyloft {
 class Document;
 }
@@ -14,15 +17,25 @@ namespace keyloft::ui {
 // kept for the rest of the run.
 class DocumentPrinter {
 public:
+    virtual ~DocumentPrinter() = default;
+
     // Prints every node of `doc` in tree order, indented by two blanks per
-    // level. Pending events run between pages, so the document may change or
-    // a print be asked for meanwhile; what is printed is the document as it
-    // was when the call began. Throws keyloft::Failure, before any job
-    // started, with "Printing in progress" while a job is being laid out,
-    // "There is no default printer currently selected", or "Printer selected
-    // is not valid" when the printer cannot be used.
+    // level, each as the tree shows it. Pending events run between pages, so the document may
+    // change or a print be asked for meanwhile; what is printed is the document as it was when the
+    // call began. Throws keyloft::Failure, before any job started, with "Printing in progress"
+    // while a job is being laid out, "There is no default printer currently selected", or "Printer
+    // selected is not valid" when the printer cannot be used, and with "Printing failed" when the
+    // printing system refuses a page or the end of the job (the job is then abandoned where the
+    // system allows it).
     void Print(const keyloft::Document& doc);
     bool IsPrinting() const { return printing_; }
+
+protected:
+    // The two calls that hand the work to the printing system: the next page
+    // (QPrinter::newPage) and the end of the job (QPainter::end). Each
+    // returns false when the system refused.
+    virtual bool StartNextPage(QPrinter& printer);
+    virtual bool EndJob(QPainter& painter);
 
 private:
     QString printerName_;

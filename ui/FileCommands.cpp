@@ -1,7 +1,11 @@
 // The commands that open, save, close, print and end: Open, Save INI as,
 // New INI, Close INI, Print INI, About and Exit.
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
 #include <QScopeGuard>
 
 #include "About.h"
@@ -29,27 +33,52 @@ void TForm1::actOpenExecute() {
             case Answer::Cancel: return;
         }
     }
-    if (dlgOpen1->exec() != QDialog::Accepted || dlgOpen1->selectedFiles().isEmpty()) {
-        // The document was not replaced: it stays changed if it was.
-        return;
-    }
-    LoadIniFile(dlgOpen1->selectedFiles().constFirst());
+    // The name chosen last time is offered again.
+    const std::optional<QString> chosen = AskFile(dlgOpen1, lastFolder_, QString());
+    // Not chosen: the document was not replaced, and stays changed if it was.
+    if (!chosen) return;
+    LoadIniFile(*chosen);
     doc_.ItemsChanged = false;
+}
+
+std::optional<QString> TForm1::AskFile(QFileDialog* dialog, const QString& folder,
+                                       const QString& name) {
+    dialog->setDirectory(folder);
+    if (!name.isNull()) dialog->selectFile(name);
+    if (auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit")) edit->selectAll();
+    const bool accepted = dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty();
+    if (!accepted) {
+        lastFolder_ = dialog->directory().absolutePath();
+        return std::nullopt;
+    }
+    const QString path = dialog->selectedFiles().constFirst();
+    lastFolder_ = QFileInfo(path).absolutePath();
+    return path;
 }
 
 void TForm1::actSaveINIExecute() { SaveIni(); }
 
 bool TForm1::SaveIni() {
     if (!IsIniLoade()) return false;
-    dlgSave1->selectFile(model_->displayText(doc_.NodeAt(0)));
-    if (dlgSave1->exec() != QDialog::Accepted || dlgSave1->selectedFiles().isEmpty()) return false;
-    const QString target = dlgSave1->selectedFiles().constFirst();
+    const Node* root = doc_.NodeAt(0);
+    // A loaded document is saved in the folder it came from, under the root's
+    // name; a new one where the last file dialog was.
+    const QString loaded =
+        QDir::cleanPath(QFileInfo(QFile::decodeName(loadedPath_)).absoluteFilePath());
+    const QString folder = loadedPath_.isEmpty() ? lastFolder_ : QFileInfo(loaded).absolutePath();
+    const std::optional<QString> chosen = AskFile(dlgSave1, folder, model_->displayText(root));
+    if (!chosen) return false;
+    // A file name need not be valid UTF-8, while the dialog's names are
+    // text: the loaded file, chosen as offered while the root keeps its
+    // name, is written under the very bytes it was read from.
+    const bool asLoaded = !loadedPath_.isEmpty() && root->text() == loadedRoot_ &&
+                          QDir::cleanPath(QFileInfo(*chosen).absoluteFilePath()) == loaded;
+    const std::string target = (asLoaded ? loadedPath_ : QFile::encodeName(*chosen)).toStdString();
 
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     const auto restore = qScopeGuard([] { QGuiApplication::restoreOverrideCursor(); });
-    const keyloft::SaveResult result = keyloft::SaveIniFile(doc_, target.toStdString());
-    const std::string name(keyloft::FileNameOfPath(target.toStdString()));
-    SetStatus(QString::fromStdString(keyloft::SaveReport(name, result)));
+    const keyloft::SaveResult result = keyloft::SaveIniFile(doc_, target);
+    SetStatus(FileNameText(keyloft::SaveReport(keyloft::FileNameOfPath(target), result)));
     doc_.ItemsChanged = false;
     return true;
 }
@@ -62,11 +91,12 @@ void TForm1::actINIExecute() {
             if (!SaveIni()) return;
         }
         doc_.Clear();
+        loadedPath_.clear();
         doc_.ItemsChanged = false;
     }
-    // An empty document is a new one, whose texts are UTF-8.
+    // The root's text is a file name.
     const std::string name =
-        FirstLine(InputQuery(this, "New INI File", "INI File name, Name.ini:")).toStdString();
+        FileNameBytes(FirstLine(InputQuery(this, "New INI File", "INI File name, Name.ini:")));
     Node* root = doc_.AddRoot(keyloft::NewIniRootText(name));
     selectNode(root);
     doc_.ItemsChanged = true;
@@ -84,6 +114,7 @@ void TForm1::actClearAllExecute() {
         }
     }
     doc_.Clear();
+    loadedPath_.clear();
     SetStatus("Ready");
     doc_.ItemsChanged = false;
 }

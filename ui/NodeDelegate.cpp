@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QLineEdit>
 #include <QPainter>
+#include <limits>
 
 #include "Document.h"
 #include "DocumentModel.h"
@@ -67,6 +68,10 @@ QWidget* NodeDelegate::createEditor(QWidget* parent, const QStyleOptionViewItem&
                                     const QModelIndex& index) const {
     QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
     editor->setObjectName("nodeEditor");
+    // A line edit cuts its text at 32767 characters by default; a line of
+    // the document may be of any length.
+    if (auto* line = qobject_cast<QLineEdit*>(editor))
+        line->setMaxLength(std::numeric_limits<int>::max());
     return editor;
 }
 

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "Encoding.h"
+#include "Failure.h"
 
 namespace keyloft::ui {
 
@@ -24,11 +25,10 @@ QFont PrintFont() {
 // Metrics taken for the printer turn the font's points into device units at
 // the printer's resolution.
 QtPrintSurface::QtPrintSurface(QPrinter& printer, QPainter& painter, keyloft::TextEncoding encoding,
-                               std::function<void()> pageDone)
-    : printer_(printer),
-      painter_(painter),
+                               std::function<bool()> nextPage)
+    : painter_(painter),
       encoding_(encoding),
-      pageDone_(std::move(pageDone)),
+      nextPage_(std::move(nextPage)),
       font_(PrintFont()),
       metrics_(font_, &printer),
       pageWidth_(printer.width()),
@@ -49,8 +49,7 @@ void QtPrintSurface::Draw(int x, int y, std::string_view run) {
 }
 
 void QtPrintSurface::NewPage() {
-    printer_.newPage();
-    if (pageDone_) pageDone_();
+    if (!nextPage_()) throw keyloft::Failure("Printing failed");
 }
 
 QString QtPrintSurface::Decode(std::string_view run) const {

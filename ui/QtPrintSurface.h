@@ -19,10 +19,11 @@ namespace keyloft::ui {
 // printer for the surface's whole life; the surface sets the painter's font.
 class QtPrintSurface : public keyloft::PrintSurface {
 public:
-    // `pageDone` runs after each page is handed to the printer and a new one
-    // is started.
+    // `nextPage` hands the page to the printer and starts a new one; it
+    // returns false when the printing system refused, and NewPage then throws
+    // keyloft::Failure("Printing failed").
     QtPrintSurface(QPrinter& printer, QPainter& painter, keyloft::TextEncoding encoding,
-                   std::function<void()> pageDone);
+                   std::function<bool()> nextPage);
 
     int PageWidth() const override { return pageWidth_; }
     int PageHeight() const override { return pageHeight_; }
@@ -36,10 +37,9 @@ private:
     // Node texts are bytes: UTF-8 for a UTF-8 document, Windows-1252 otherwise.
     QString Decode(std::string_view run) const;
 
-    QPrinter& printer_;
     QPainter& painter_;
     keyloft::TextEncoding encoding_;
-    std::function<void()> pageDone_;
+    std::function<bool()> nextPage_;
     QFont font_;
     QFontMetrics metrics_;
     int pageWidth_;

@@ -19,15 +19,24 @@ Node* TForm1::GetNodeByText(IniTreeView* tv, const QString& text, bool makeVisib
     auto* model = static_cast<DocumentModel*>(tv->model());
     const auto bytes = model->encode(text);
     const std::string needle = bytes ? keyloft::UpperAZ(*bytes) : std::string();
+    // The root is matched as shown: a file name, whatever the file's encoding.
+    const std::string rootNeedle = keyloft::UpperAZ(text.toStdString());
+    const auto matches = [&](const Node* node) {
+        if (node->level() == 0) {
+            return !rootNeedle.empty() &&
+                   keyloft::FindMatches(model->displayText(node).toStdString(), rootNeedle);
+        }
+        return !needle.empty() && keyloft::FindMatches(node->text(), needle);
+    };
 
     Node* last = nullptr;
     std::size_t count = 0;
     std::vector<QModelIndex> toExpand;
     std::unordered_set<const Node*> expanding;
     const Node* start = model->nodeOf(tv->selectedIndex());
-    if (start != nullptr && !needle.empty()) {
+    if (start != nullptr && !text.isEmpty()) {
         for (const Node* node = start; node != nullptr; node = keyloft::Document::Next(node)) {
-            if (!keyloft::FindMatches(node->text(), needle)) continue;
+            if (!matches(node)) continue;
             ++count;
             last = const_cast<Node*>(node);
             if (!makeVisible) continue;

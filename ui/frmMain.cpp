@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QFile>
 #include <QFileDialog>
 #include <QFrame>
 #include <QHeaderView>
@@ -12,6 +13,7 @@
 #include <QMenuBar>
 #include <QProxyStyle>
 #include <QScopeGuard>
+#include <QSettings>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QVBoxLayout>
@@ -98,9 +100,21 @@ public:
     }
 };
 
+// The editor keeps nothing between runs. Qt's own dialogs keep settings of
+// their own (the file dialog its history and last folder) under the
+// "QtProject" name; user and system settings of this process go to a place
+// under /dev/null, which can never be created, so they are neither read nor
+// written.
+void KeepNoSettings() {
+    for (const QSettings::Scope scope : {QSettings::UserScope, QSettings::SystemScope}) {
+        QSettings::setPath(QSettings::NativeFormat, scope, "/dev/null");
+        QSettings::setPath(QSettings::IniFormat, scope, "/dev/null");
+    }
+}
+
 }  // namespace
 
-TForm1::TForm1(const QStringList& arguments, QWidget* parent) : QMainWindow(parent) {
+TForm1::TForm1(const QList<QByteArray>& arguments, QWidget* parent) : QMainWindow(parent) {
     setObjectName("Form1");
     setWindowTitle("Keyloft 1.0");
     model_ = std::make_unique<DocumentModel>(doc_);
@@ -200,6 +214,8 @@ void TForm1::CreateComponents() {
     mm1->setObjectName("mm1");
     setMenuBar(mm1);
 
+    KeepNoSettings();
+    lastFolder_ = QDir::currentPath();
     dlgOpen1 = new QFileDialog(this, "Open INI File");
     dlgOpen1->setObjectName("dlgOpen1");
     dlgOpen1->setOption(QFileDialog::DontUseNativeDialog);
@@ -207,7 +223,6 @@ void TForm1::CreateComponents() {
     dlgOpen1->setFileMode(QFileDialog::AnyFile);
     dlgOpen1->setNameFilter("INI files (*.ini)");
     dlgOpen1->setDefaultSuffix("ini");
-    dlgOpen1->setDirectory(QDir::currentPath());
 
     dlgSave1 = new QFileDialog(this, "Save INI file");
     dlgSave1->setObjectName("dlgSave1");
@@ -217,7 +232,6 @@ void TForm1::CreateComponents() {
     dlgSave1->setFileMode(QFileDialog::AnyFile);
     dlgSave1->setNameFilter("INI Files (*.ini)");
     dlgSave1->setDefaultSuffix("ini");
-    dlgSave1->setDirectory(QDir::currentPath());
 }
 
 void TForm1::CreateCommands() {
@@ -250,7 +264,8 @@ void TForm1::CreateCommands() {
     setWindowIcon(QIcon(":/icons/keyloft.svg"));
 }
 
-void TForm1::FormCreate(const QStringList& arguments) {
+void TForm1::FormCreate(const QList<QByteArray>& arguments) {
+    // Anything but a regular file (a folder, a FIFO, a device) loads nothing.
     if (arguments.size() == 1 && keyloft::IsExistingFile(arguments.front().toStdString())) {
         try {
             LoadIniFromCommand(arguments.front());
@@ -264,7 +279,7 @@ void TForm1::FormCreate(const QStringList& arguments) {
     SetStatus("Ready");
 }
 
-void TForm1::LoadIniFromCommand(const QString& path) { LoadIniFile(path); }
+void TForm1::LoadIniFromCommand(const QByteArray& path) { LoadIniFile(path); }
 
 void TForm1::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
@@ -306,10 +321,14 @@ int TForm1::ChildCountOfSelection() {
     return topLevel;
 }
 
-void TForm1::LoadIniFile(const QString& path) {
+void TForm1::LoadIniFile(const QString& path) { LoadIniFile(QFile::encodeName(path)); }
+
+void TForm1::LoadIniFile(const QByteArray& path) {
     QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     const auto restore = qScopeGuard([] { QGuiApplication::restoreOverrideCursor(); });
     const keyloft::LoadResult result = keyloft::LoadIniFile(doc_, path.toStdString());
+    loadedPath_ = path;
+    loadedRoot_ = std::string(result.root->text());
     // Root selected and expanded, every section collapsed.
     const QModelIndex root = model_->indexOf(result.root);
     tv1->expand(root);
@@ -325,6 +344,8 @@ void TForm1::RunCommand(const std::function<void()>& command) {
     }
 }
 
+void TForm1::usePrinter(std::unique_ptr<DocumentPrinter> printer) { printer_ = std::move(printer); }
+
 void TForm1::ShowFailure(const std::exception& failure) {
     QGuiApplication::restoreOverrideCursor();
     QString message;
@@ -338,7 +359,7 @@ void TForm1::ShowFailure(const std::exception& failure) {
 
 void TForm1::tv1Edited(Node* node, const QString& text) {
     QString bad;
-    const auto bytes = model_->encode(text, &bad);
+    const auto bytes = model_->encodeFor(node, text, &bad);
     if (!bytes) {
         ShowWarning(this, QString("The character \"%1\" cannot be stored in this file's encoding (Windows-1252); the line keeps its text.").arg(bad));
         return;

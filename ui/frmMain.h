@@ -2,10 +2,14 @@
 // status line.
 #pragma once
 
+#include <QByteArray>
+#include <QList>
 #include <QMainWindow>
-#include <QStringList>
+#include <QString>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
 
 #include "Document.h"
 
@@ -31,9 +35,10 @@ class NodeDelegate;
 class TForm1 : public QMainWindow {
     Q_OBJECT
 public:
-    // `arguments` is the command line without the program's own name; exactly
-    // one argument naming an existing file (not a folder) is loaded.
-    explicit TForm1(const QStringList& arguments = {}, QWidget* parent = nullptr);
+    // `arguments` is the command line as typed, without the program's own
+    // name, each argument as its raw bytes; exactly one argument naming an
+    // existing regular file is loaded.
+    explicit TForm1(const QList<QByteArray>& arguments = {}, QWidget* parent = nullptr);
     ~TForm1() override;
 
     keyloft::Document& document() { return doc_; }
@@ -49,7 +54,9 @@ public:
     bool IsIniLoade();
     int ChildCountOfSelection();
     // Replaces the document by the file's reading; throws keyloft::FileError
-    // before anything changed when the file cannot be read.
+    // before anything changed when the file cannot be read. `path` is the
+    // file's name as the system has it (bytes), or as Qt shows it.
+    void LoadIniFile(const QByteArray& path);
     void LoadIniFile(const QString& path);
     // Examines the nodes from the view's selected node to the end in tree
     // order; makes each match visible when asked; reports the count in the
@@ -58,6 +65,9 @@ public:
 
     // Runs a command, showing any failure of files or the printer.
     void RunCommand(const std::function<void()>& command);
+    // Replaces the printer Print INI uses (tests give one whose printing
+    // system fails).
+    void usePrinter(std::unique_ptr<keyloft::ui::DocumentPrinter> printer);
 
 public slots:
     void actOpenExecute();
@@ -84,8 +94,12 @@ protected:
 private:
     void CreateComponents();
     void CreateCommands();
-    void FormCreate(const QStringList& arguments);
-    void LoadIniFromCommand(const QString& path);
+    void FormCreate(const QList<QByteArray>& arguments);
+    void LoadIniFromCommand(const QByteArray& path);
+    // Opens `dialog` in `folder` with `name` proposed and selected, so that
+    // typing replaces it; returns the chosen path, or nothing when
+    // cancelled. The folder of the chosen file is remembered for the run.
+    std::optional<QString> AskFile(QFileDialog* dialog, const QString& folder, const QString& name);
     bool FormCloseQuery();
     void tv1Edited(keyloft::Node* node, const QString& text);
     // Save INI as: returns true when a file was written, false when there was
@@ -111,4 +125,13 @@ private:
     TAboutBox* AboutBox = nullptr;
     std::unique_ptr<keyloft::ui::DocumentPrinter> printer_;
     bool closing_ = false;
+
+    // The file behind the document, as the path it was loaded by (bytes);
+    // empty for a new document.
+    QByteArray loadedPath_;
+    // The root's text as the load gave it: while the root keeps it, Save
+    // writes to loadedPath_ itself.
+    std::string loadedRoot_;
+    // Where the last file dialog was accepted; at first the current folder.
+    QString lastFolder_;
 };

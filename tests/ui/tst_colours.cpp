@@ -98,7 +98,7 @@ void ColoursTest::init() {
     QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
     file.write("[Main]\r\nname=value\r\n;commented=1\r\nmalformed\r\n;[Old]\r\n;mode=1\r\n");
     file.close();
-    window_ = std::make_unique<TForm1>(QStringList{path});
+    window_ = std::make_unique<TForm1>(QList<QByteArray>{QFile::encodeName(path)});
     keyloft::Document& doc = window_->document();
     QCOMPARE(doc.Count(), std::size_t{7});
     // Texts the reading does not produce.

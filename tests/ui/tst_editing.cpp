@@ -128,6 +128,8 @@ private slots:
     void editLine();
     void pastedLinesKeepTheFirst_data();
     void pastedLinesKeepTheFirst();
+    void editorTakesLongLines_data();
+    void editorTakesLongLines();
 
     void deleteRefusals_data();
     void deleteRefusals();
@@ -169,7 +171,7 @@ std::unique_ptr<TForm1> EditingTest::OpenWindow(const QByteArray& content, const
         return nullptr;
     }
     file.close();
-    auto window = std::make_unique<TForm1>(QStringList{path});
+    auto window = std::make_unique<TForm1>(QList<QByteArray>{QFile::encodeName(path)});
     if (window->document().Count() == 0 || !Show(*window)) return nullptr;
     return window;
 }
@@ -644,6 +646,41 @@ void EditingTest::editLine() {
     QCOMPARE(window->selectedNode(), target);
     QCOMPARE(window->statusText(), status);
     QCOMPARE(window->document().Count(), std::size_t{7});
+}
+
+// The in-place editor holds a line of any length: accepted as it is or with
+// a character added, a 100 000-character line keeps every character.
+void EditingTest::editorTakesLongLines_data() {
+    QTest::addColumn<Begin>("begin");
+    QTest::addColumn<QString>("typed");  // at the end of the line
+    QTest::newRow("Edit Line, Enter") << Begin::Command << QString();
+    QTest::newRow("Edit Line, one more character") << Begin::Command << "z";
+    QTest::newRow("F2, one more character") << Begin::F2 << "z";
+}
+
+void EditingTest::editorTakesLongLines() {
+    QFETCH(Begin, begin);
+    QFETCH(QString, typed);
+    const QByteArray line = "k=" + QByteArray(100000 - 2, 'v');
+    auto window = OpenWindow("[s]\r\n" + line + "\r\n");
+    QVERIFY(window);
+    Node* target = window->document().First()->child(0)->child(0);
+    window->selectNode(target);
+    if (begin == Begin::Command) {
+        const Outcome out = Run(*window, "actEditLine");
+        QVERIFY2(out.finished && out.count() == 0, qPrintable(out.description));
+    } else {
+        QTest::keyClick(window->treeView(), Qt::Key_F2);
+    }
+    QLineEdit* editor = OpenEditor(*window);
+    QVERIFY(editor != nullptr);
+    QCOMPARE(editor->text().size(), line.size());
+    QTest::keyClick(editor, Qt::Key_End);
+    QTest::keyClicks(editor, typed);
+    QTest::keyClick(editor, Qt::Key_Return);
+    QTRY_VERIFY(OpenEditor(*window) == nullptr);
+    QCOMPARE(QByteArray(target->text().data(), static_cast<qsizetype>(target->text().size())),
+             line + typed.toUtf8());
 }
 
 void EditingTest::pastedLinesKeepTheFirst_data() {

@@ -130,7 +130,7 @@ std::unique_ptr<TForm1> FindTest::OpenWindow(const QByteArray& content, const QS
         return nullptr;
     }
     file.close();
-    auto window = std::make_unique<TForm1>(QStringList{path});
+    auto window = std::make_unique<TForm1>(QList<QByteArray>{QFile::encodeName(path)});
     if (window->document().Count() == 0) return nullptr;
     window->show();
     if (!QTest::qWaitForWindowExposed(window.get())) return nullptr;

@@ -12,18 +12,27 @@
 #include <QMap>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScopeGuard>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
 #include <QWindow>
+#include <QElapsedTimer>
+#include <dirent.h>
+#include <unistd.h>
+#include <algorithm>
+#include <cstdio>
+#include <chrono>
 #include <functional>
 
 #include "DialogScript.h"
 #include "Document.h"
 #include "DocumentModel.h"
+#include "SpecialFiles.h"
 #include "frmMain.h"
+#include "IniTreeView.h"
 
 using keyloft::Document;
 using keyloft::Node;
@@ -71,6 +80,32 @@ FileMap filesIn(const QString& folder) {
         files.insert(name, readFile(dir.filePath(name)));
     }
     return files;
+}
+
+// The names in a folder as the system has them (bytes), sorted.
+QList<QByteArray> rawNames(const QString& folder) {
+    QList<QByteArray> names;
+    if (DIR* dir = ::opendir(QFile::encodeName(folder).constData())) {
+        while (const dirent* entry = ::readdir(dir)) {
+            const QByteArray name(entry->d_name);
+            if (name != "." && name != "..") names << name;
+        }
+        ::closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+QByteArray readRaw(const QByteArray& path) {
+    QByteArray bytes;
+    if (FILE* file = std::fopen(path.constData(), "rb")) {
+        char buffer[4096];
+        std::size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, file)) > 0)
+            bytes.append(buffer, static_cast<qsizetype>(n));
+        std::fclose(file);
+    }
+    return bytes;
 }
 
 // The tree, one node a line, indented by two blanks a level.
@@ -188,11 +223,14 @@ private slots:
     void open();
     void openReadsTheFileAgain();
     void openDialogSettings();
+    void openAFifo();
     void saveQuestionLook();
 
     void saveWithoutDocument();
     void saveProposesRootText_data();
     void saveProposesRootText();
+    void saveKeepsTheOpenedName_data();
+    void saveKeepsTheOpenedName();
     void save_data();
     void save();
     void secondSaveOverSameFileFails();
@@ -352,6 +390,14 @@ void MainWindowTest::openDialogSettings() {
             QVERIFY(name != nullptr);
             QTest::keyClick(name, Qt::Key_Return);
         })
+        .then([](QWidget* dialog) {
+            // Typed over the offered name, which is selected: it is replaced.
+            auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+            QVERIFY(name != nullptr);
+            QCOMPARE(QApplication::focusWidget(), name);
+            QTest::keyClicks(name, "a.ini");
+            QTest::keyClick(name, Qt::Key_Return);
+        })
         .rejectUnexpected();
     script.start();
     QVERIFY(trigger(f.window, "actOpen"));
@@ -360,9 +406,11 @@ void MainWindowTest::openDialogSettings() {
     QCOMPARE(dump(f.window.document()).value(0), QString("b.ini"));
     QVERIFY(writeFile(f.path("b.ini"), "[b2]\n"));
     QVERIFY(trigger(f.window, "actOpen"));
-    QVERIFY2(script.finished(), qPrintable(script.describe()));
-    QCOMPARE(seenDialogs(script), (QStringList{kOpenDialog, kOpenDialog, kOpenDialog}));
     QCOMPARE(dump(f.window.document()), (QStringList{"b.ini", "  [b2]"}));
+    QVERIFY(trigger(f.window, "actOpen"));
+    QVERIFY2(script.finished(), qPrintable(script.describe()));
+    QCOMPARE(seenDialogs(script), (QStringList{kOpenDialog, kOpenDialog, kOpenDialog, kOpenDialog}));
+    QCOMPARE(dump(f.window.document()), (QStringList{"a.ini", "  [a]", "    x=1"}));
 
     QCOMPARE(title, QString("Open INI File"));
     QCOMPARE(filters, QStringList{"INI files (*.ini)"});
@@ -370,6 +418,29 @@ void MainWindowTest::openDialogSettings() {
     QCOMPARE(mode, QFileDialog::AcceptOpen);
     // A name that does not exist passes the dialog and reaches the load.
     QCOMPARE(fileMode, QFileDialog::AnyFile);
+}
+
+// A FIFO chosen in Open is refused at once, as a folder is; nothing is read
+// from it. A load that waits on it is set free after a few seconds, and fails.
+void MainWindowTest::openAFifo() {
+    Fixture f;
+    QVERIFY(f.setUp(true, false));
+    const QByteArray fifo = QFile::encodeName(f.path("fifo.ini"));
+    QVERIFY(keyloft::test::MakeFifo(fifo));
+    const QStringList before = dump(f.window.document());
+    keyloft::test::FifoGuard guard(fifo, std::chrono::seconds(3));
+    DialogScript script;
+    buildScript(script, {"file:fifo.ini", "OK"}, QDir(f.dir.path()));
+    script.start();
+    QElapsedTimer clock;
+    clock.start();
+    QVERIFY(trigger(f.window, "actOpen"));
+    QVERIFY2(clock.elapsed() < 2000, qPrintable(QString("took %1 ms").arg(clock.elapsed())));
+    QVERIFY2(script.finished(), qPrintable(script.describe()));
+    QCOMPARE(seenDialogs(script),
+             (QStringList{kOpenDialog, "INI Files editor: File access denied."}));
+    QCOMPARE(dump(f.window.document()), before);
+    QCOMPARE(f.window.statusText(), kLoadedA);
 }
 
 void MainWindowTest::saveQuestionLook() {
@@ -431,7 +502,7 @@ void MainWindowTest::saveProposesRootText() {
         QVERIFY(f.window.model()->setData(f.window.model()->index(0, 0), rootText));
         QVERIFY(f.window.document().ItemsChanged);
     }
-    QString proposed, title, suffix;
+    QString proposed, selected, folder, title, suffix;
     QStringList filters;
     bool asksBeforeOverwrite = true;
     DialogScript script;
@@ -442,6 +513,8 @@ void MainWindowTest::saveProposesRootText() {
             auto* name = files->findChild<QLineEdit*>("fileNameEdit");
             QVERIFY(name != nullptr);
             proposed = name->text();
+            selected = name->selectedText();
+            folder = files->directory().absolutePath();
             title = files->windowTitle();
             filters = files->nameFilters();
             suffix = files->defaultSuffix();
@@ -454,10 +527,76 @@ void MainWindowTest::saveProposesRootText() {
     QVERIFY2(script.finished(), qPrintable(script.describe()));
     QCOMPARE(script.seen().size(), std::size_t{1});
     QCOMPARE(proposed, rootText.isEmpty() ? QString("a.ini") : rootText);
+    // Selected, so that typing replaces it, in the loaded file's folder
+    // (the tests run elsewhere).
+    QCOMPARE(selected, proposed);
+    QCOMPARE(folder, QDir(f.dir.path()).absolutePath());
+    QVERIFY(QDir::currentPath() != folder);
     QCOMPARE(title, QString("Save INI file"));
     QCOMPARE(filters, QStringList{"INI Files (*.ini)"});
     QCOMPARE(suffix, QString("ini"));
     QVERIFY(!asksBeforeOverwrite);
+}
+
+// The root names the file as the system decodes file names, whatever the
+// file's content; saved as offered, an edited file goes back under the very
+// bytes it was opened by, with its backup beside it, and nowhere else.
+void MainWindowTest::saveKeepsTheOpenedName_data() {
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QString>("shown");
+    QTest::newRow("a name that is not UTF-8")
+        << QByteArray("caf\xE9.ini") << QString("caf") + QChar(0xFFFD) + ".ini";
+    QTest::newRow("a UTF-8 name over Windows-1252 content")
+        << QByteArray("caf\xC3\xA9.ini") << QString("caf") + QChar(0xE9) + ".ini";
+}
+
+void MainWindowTest::saveKeepsTheOpenedName() {
+    QFETCH(QByteArray, name);
+    QFETCH(QString, shown);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QByteArray path = QFile::encodeName(dir.path()) + "/" + name;
+    const QByteArray content = "[s]\r\nk=caf\xE9\r\n";
+    FILE* file = std::fopen(path.constData(), "wb");
+    QVERIFY(file != nullptr);
+    std::fwrite(content.constData(), 1, static_cast<std::size_t>(content.size()), file);
+    std::fclose(file);
+    auto removeRaw = qScopeGuard([&] {
+        for (const QByteArray& raw : rawNames(dir.path())) ::unlink((QFile::encodeName(dir.path()) + "/" + raw).constData());
+    });
+
+    TForm1 window(QList<QByteArray>{path});
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    Document& doc = window.document();
+    QVERIFY(doc.Count() > 1);
+    QCOMPARE(window.model()->displayText(doc.First()), shown);
+    doc.AddChild(doc.NodeAt(1), "added=1");
+    doc.ItemsChanged = true;
+
+    DialogScript script;
+    script
+        .then([](QWidget* dialog) {
+            auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit");
+            QVERIFY(edit != nullptr);
+            QTest::keyClick(edit, Qt::Key_Return);
+        })
+        .rejectUnexpected();
+    script.start();
+    QVERIFY(trigger(window, "actSaveINI"));
+    QVERIFY2(script.finished(), qPrintable(script.describe()));
+    QCOMPARE(seenDialogs(script), QStringList{kSaveDialog});
+    QCOMPARE(window.statusText(),
+             "INI File saved as " + shown + ", original file was backed up as *.in1");
+    QCOMPARE(rawNames(dir.path()), (QList<QByteArray>{name, name + ".in1"}));
+    QCOMPARE(readRaw(path), content + "added=1\r\n");
+    QCOMPARE(readRaw(path + ".in1"), content);
+
+    // Find sees the root as shown.
+    window.selectNode(doc.First());
+    const QString needle = "AF" + shown.mid(3, 1) + ".INI";
+    QVERIFY(window.GetNodeByText(window.treeView(), needle, false) == doc.First());
+    QCOMPARE(window.statusText(), QString("1 matches found"));
 }
 
 void MainWindowTest::save_data() {

@@ -38,6 +38,8 @@ private slots:
     void printsTheDocumentAsItWasWhenAsked();
     void refusesASecondPrintWhileLayingOut();
     void emptyDocumentPrintsNothing();
+    void reportsAFailedJob_data();
+    void reportsAFailedJob();
     // Changes the server's queues: keep it last.
     void keepsTheFirstPrinterForTheRun();
 
@@ -45,7 +47,7 @@ private:
     using Pages = QList<QList<PrintedLine>>;
 
     // Writes `bytes` as an INI file and opens a window on it.
-    std::unique_ptr<TForm1> OpenWindow(const QByteArray& bytes);
+    std::unique_ptr<TForm1> OpenWindow(const QByteArray& bytes, const QString& name = "settings.ini");
     // Triggers Print INI and waits for the server to finish the job: the
     // printed pages, or none when no job came out.
     Pages PrintFrom(TForm1& window);
@@ -84,12 +86,12 @@ void TestPrint::init() {
     QFile::remove(output_);
 }
 
-std::unique_ptr<TForm1> TestPrint::OpenWindow(const QByteArray& bytes) {
-    const QString path = dir_.filePath("settings.ini");
+std::unique_ptr<TForm1> TestPrint::OpenWindow(const QByteArray& bytes, const QString& name) {
+    const QString path = dir_.filePath(name);
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) return nullptr;
     file.close();
-    return std::make_unique<TForm1>(QStringList{path});
+    return std::make_unique<TForm1>(QList<QByteArray>{QFile::encodeName(path)});
 }
 
 QString TestPrint::RootText(TForm1& window) {
@@ -225,20 +227,23 @@ void TestPrint::fillsPagesByTheLineHeight() {
 void TestPrint::decodesNodeTexts_data() {
     QTest::addColumn<QByteArray>("file");
     QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("name");  // of the file: the root, printed as shown
+    const QString name = QString::fromUtf8("\xC3\xA9t\xC3\xA9.ini");
     QTest::newRow("utf-8") << QByteArray("[s]\r\nname=caf\xC3\xA9\xE2\x82\xAC\r\n")
-                           << QString::fromUtf8("    name=caf\xC3\xA9\xE2\x82\xAC");
+                           << QString::fromUtf8("    name=caf\xC3\xA9\xE2\x82\xAC") << name;
     QTest::newRow("windows-1252") << QByteArray("[s]\r\nname=caf\xE9\x80\r\n")
-                                  << QString::fromUtf8("    name=caf\xC3\xA9\xE2\x82\xAC");
+                                  << QString::fromUtf8("    name=caf\xC3\xA9\xE2\x82\xAC") << name;
 }
 
 void TestPrint::decodesNodeTexts() {
     QFETCH(QByteArray, file);
     QFETCH(QString, key);
-    auto window = OpenWindow(file);
+    QFETCH(QString, name);
+    auto window = OpenWindow(file, name);
     QVERIFY(window);
     const Pages pages = PrintFrom(*window);
     QCOMPARE(pages.size(), 1);
-    QCOMPARE(Text(pages[0]), (QStringList{RootText(*window), "  [s]", key}));
+    QCOMPARE(Text(pages[0]), (QStringList{name, "  [s]", key}));
 }
 
 // Between pages the window takes commands: Close INI clears the tree while
@@ -324,6 +329,60 @@ void TestPrint::emptyDocumentPrintsNothing() {
     QCOMPARE(answerer.seen[0].text, QString("No INI file is loaded"));
     QCOMPARE(printtest::Jobs("all"), jobsBefore);
     QVERIFY(!QFile::exists(output_));
+}
+
+namespace {
+
+// A printer whose printing system refuses the next page or the end of the
+// job; the end is still handed over, so the server is left without a job.
+class RefusingPrinter : public keyloft::ui::DocumentPrinter {
+public:
+    enum class Refuses { NextPage, End };
+    explicit RefusingPrinter(Refuses refuses) : refuses_(refuses) {}
+
+protected:
+    bool StartNextPage(QPrinter& printer) override {
+        return refuses_ == Refuses::NextPage ? false : DocumentPrinter::StartNextPage(printer);
+    }
+    bool EndJob(QPainter& painter) override {
+        const bool ended = DocumentPrinter::EndJob(painter);
+        return refuses_ == Refuses::End ? false : ended;
+    }
+
+private:
+    Refuses refuses_;
+};
+
+}  // namespace
+
+Q_DECLARE_METATYPE(RefusingPrinter::Refuses)
+
+// A page or an end of job the printing system refuses is reported as the
+// failure of the command, once, and the status line says nothing of a print.
+void TestPrint::reportsAFailedJob_data() {
+    QTest::addColumn<RefusingPrinter::Refuses>("refuses");
+    QTest::newRow("next page") << RefusingPrinter::Refuses::NextPage;
+    QTest::newRow("end of the job") << RefusingPrinter::Refuses::End;
+}
+
+void TestPrint::reportsAFailedJob() {
+    QFETCH(RefusingPrinter::Refuses, refuses);
+    QByteArray ini;
+    for (int k = 0; k < 300; ++k)
+        ini += k % 10 == 0 ? "[s" + QByteArray::number(k) + "]\r\n" : "k=v\r\n";
+    auto window = OpenWindow(ini);
+    QVERIFY(window);
+    window->usePrinter(std::make_unique<RefusingPrinter>(refuses));
+    const QString status = window->statusText();
+
+    DialogAnswerer answerer;
+    window->findChild<QAction*>("actPrint")->trigger();
+    QCOMPARE(answerer.seen.size(), 1);
+    QCOMPARE(answerer.seen[0].title, QString("INI Files editor"));
+    QCOMPARE(answerer.seen[0].text, QString("Printing failed."));
+    QCOMPARE(answerer.seen[0].icon, QMessageBox::Critical);
+    QCOMPARE(window->statusText(), status);
+    QVERIFY(printtest::WaitUntilIdle());
 }
 
 // The printer found by the first job stays the printer: once it is gone,

@@ -41,7 +41,7 @@ void TestPrintNoDefault::windowShowsTheErrorAndKeepsTheDocument() {
     QVERIFY(file.open(QIODevice::WriteOnly));
     file.write("[a]\r\nx=1\r\n[b]\r\n");
     file.close();
-    TForm1 window({path});
+    TForm1 window(QList<QByteArray>{QFile::encodeName(path)});
     keyloft::Document& doc = window.document();
     QCOMPARE(doc.Count(), std::size_t{4});
     auto* print = window.findChild<QAction*>("actPrint");
