@@ -16,16 +16,6 @@
 namespace keyloft::fuzz {
 namespace {
 
-class StringTextFile : public TextFile {
-public:
-    void Write(std::string_view text) override { text_.append(text); }
-    void WriteLineEnd() override { text_.push_back('\n'); }
-    const std::string& text() const { return text_; }
-
-private:
-    std::string text_;
-};
-
 std::string DumpOf(const Document& doc) {
     StringTextFile out;
     DumpTreeviewToTextfile(doc, out);
