@@ -4,12 +4,21 @@
 // change calls for, and shows the texts of UTF-8 and Windows-1252 files.
 #include <QAbstractItemModelTester>
 #include <QFile>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <new>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
+#include "Commenting.h"
+#include "IniFile.h"
+#include "IniReader.h"
+#include "LargeBuffer.h"
 #include "Document.h"
 #include "DocumentModel.h"
+#include "TreeObserver.h"
 #include "IniTreeView.h"
 #include "frmMain.h"
 
@@ -18,6 +27,34 @@ using keyloft::Node;
 using keyloft::ui::DocumentModel;
 
 namespace {
+// The allocation to fail, counted from 0 while armed; -1 when disarmed.
+long gFailAt = -1;
+long gAllocations = 0;
+}  // namespace
+
+void* operator new(std::size_t size) {
+    if (gFailAt >= 0 && gAllocations++ == gFailAt) throw std::bad_alloc();
+    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+
+namespace {
+
+// Observes first, before the model: the document's first notification ends
+// the failing of allocations, so that only the document's own (which all come
+// before it) can fail, never the model's or Qt's.
+class Disarm : public keyloft::TreeObserver {
+public:
+    void NodesAboutToBeAdded(Node*, int, int) override { gFailAt = -1; }
+    void NodesAdded(Node*, int, int) override {}
+    void NodeAboutToBeRemoved(Node*) override { gFailAt = -1; }
+    void NodeRemoved(Node*, int) override {}
+    void TreeAboutToBeReset() override { gFailAt = -1; }
+    void TreeReset() override {}
+    void TextsChanged(Node*, int, int) override { gFailAt = -1; }
+};
 
 bool writeFile(const QString& path, const QByteArray& bytes) {
     QFile file(path);
@@ -140,6 +177,7 @@ private slots:
     void texts();
     void editStoresFileEncoding_data();
     void editStoresFileEncoding();
+    void failedCommandsLeaveTheModelAsItWas();
 
 private:
     bool load(const QByteArray& bytes, const QString& name = "t.ini");
@@ -398,6 +436,59 @@ void ModelTest::editStoresFileEncoding() {
     QCOMPARE(QByteArray(key->text().data(), static_cast<qsizetype>(key->text().size())), stored);
     QCOMPARE(window_->model()->indexOf(key).data().toString(), typed);
     QVERIFY(doc.ItemsChanged);
+}
+
+// Each allocation of each command fails in turn: the command then changes
+// nothing, and the model (with the tester watching) shows the document as it
+// was.
+void ModelTest::failedCommandsLeaveTheModelAsItWas() {
+    const QByteArray text = "; head\r\n[a]\r\n x = 1\r\ny=2\r\n[b]\r\nz = 3\r\n";
+    const std::pair<const char*, std::function<void(Document&)>> commands[] = {
+        {"load",
+         [](Document& doc) {
+             keyloft::LargeBytes bytes = keyloft::AllocateLarge(8);
+             if (!bytes) throw std::bad_alloc();
+             std::memcpy(bytes.get(), "[n]\nk=1\n", 8);
+             keyloft::IniReadingEnd end;
+             doc.ReadFile("n.ini", std::move(bytes), 8, end);
+         }},
+        {"add section", [](Document& doc) { doc.AddChild(doc.First(), "[new]"); }},
+        {"add key", [](Document& doc) { doc.AddChild(doc.First()->child(0), "k=v"); }},
+        {"edit line", [](Document& doc) { doc.SetText(doc.First()->child(0)->child(0), "x=2"); }},
+        {"delete section", [](Document& doc) { doc.Delete(doc.First()->child(0)); }},
+        {"comment section", [](Document& doc) { keyloft::SetCommented(doc, doc.First()->child(0), true); }},
+        {"clear", [](Document& doc) { doc.Clear(); }},
+    };
+    for (const auto& [what, run] : commands) {
+        bool completed = false;
+        for (long n = 0; !completed && n < 1000; ++n) {
+            Document doc;
+            Disarm disarm;
+            doc.AddObserver(&disarm);
+            DocumentModel model(doc);
+            QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+            const QString path = dir_->filePath("m.ini");
+            QVERIFY(writeFile(path, text));
+            keyloft::LoadIniFile(doc, path.toStdString());
+            const QStringList before = dumpModel(model);
+
+            gAllocations = 0;
+            gFailAt = n;
+            try {
+                run(doc);
+                completed = true;
+            } catch (const std::bad_alloc&) {
+            }
+            gFailAt = -1;
+            if (!completed) {
+                QVERIFY2(dumpModel(model) == before, what);
+                QCOMPARE(roundTripProblem(model, doc), QString());
+            }
+            QCOMPARE(dumpModel(model), dumpDocument(doc));
+            doc.RemoveObserver(&disarm);
+        }
+        QVERIFY2(completed, what);
+    }
 }
 
 QTEST_MAIN(ModelTest)
