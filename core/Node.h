@@ -1,14 +1,42 @@
-// One node of the document tree: a line of text with its place in the tree.
+// One node of the document tree, and the store that holds the nodes.
+//
+// Memory layout. A node is 24 bytes: six 32-bit words, no pointers.
+//   parent  index of the parent node (index 0 is the hidden top node)
+//   row     position among the siblings
+//   kids    the children: a count when they are the run of nodes right after
+//           this one (how a reading lays out a section's lines), an entry of
+//           the store's child lists once edited; or, for a node without
+//           children, the arena reference of a text that is not a view of
+//           its line
+//   len     length of the file line; for an extended node, its extra record
+//   start   low 32 bits of the line's offset in the file's bytes
+//   bits    the offset's high 8 bits, the line break's length (2), the
+//           unchanged mark, the extended mark, the kind of `kids` (2), the
+//           blanks the text skips at the line's start (4) and end (4), and
+//           the length of the dropped bytes right before the line (10)
+// So a node read from a file costs 24 bytes plus, when its text is not a view
+// of its line ("a = b" reads as "a=b"), that text and 2 bytes in the arena.
+// What does not fit those fields (a section whose header text is not a view,
+// a changed node with children, long runs of dropped bytes, huge lines) goes
+// to a 48-byte extra record. Nodes live in 64 KB chunks, aligned on 64 KB,
+// each starting with a header naming the store: a Node* finds its store and
+// its index from its own address, and addresses never move.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
+#include <memory>
 #include <string_view>
 #include <vector>
+
+#include "LargeBuffer.h"
+#include "TextArena.h"
 
 namespace keyloft {
 
 class Document;
+class NodeStore;
 
 // Nodes are owned by their Document and live until deleted or cleared; the
 // Document hands out plain pointers. The text is a view into storage the
@@ -16,48 +44,224 @@ class Document;
 // node's text is set again or the node is destroyed.
 class Node {
 public:
+    class Children;
+
     Node() = default;
     Node(const Node&) = delete;
     Node& operator=(const Node&) = delete;
 
-    std::string_view text() const { return text_; }
+    std::string_view text() const;
     // The node it hangs under, or nullptr for a top-level node.
-    Node* parent() const { return parent_ != nullptr && !parent_->sentinel_ ? parent_ : nullptr; }
+    Node* parent() const;
     // Number of ancestors: 0 for the root, 1 for a section, 2 for a key.
     int level() const;
-    int childCount() const { return static_cast<int>(children_.size()); }
-    bool hasChildren() const { return !children_.empty(); }
-    Node* child(int row) const { return children_[static_cast<std::size_t>(row)]; }
+    int childCount() const;
+    bool hasChildren() const { return childCount() != 0; }
+    Node* child(int row) const;
     // Position among its siblings (or among the top-level nodes); O(1).
     int row() const { return static_cast<int>(row_); }
-    const std::vector<Node*>& children() const { return children_; }
+    // The children in order, as a range of Node*.
+    Children children() const;
 
     // Raw bytes the reading dropped right before this node's line (blank
     // lines, plain comments), line breaks included. Save writes them back in
     // front of the node.
-    std::string_view leading() const { return leading_; }
+    std::string_view leading() const;
     // The line this node was read from, as it stood in the file (blanks
     // included, without its break); empty for a node made in the editor.
-    std::string_view fileLine() const { return line_; }
+    std::string_view fileLine() const;
     // That line's own break, right after it in the file's bytes; empty for a
     // made node and for a last line that had none.
-    std::string_view lineBreak() const { return {line_.data() + line_.size(), breakSize_}; }
+    std::string_view lineBreak() const {
+        const std::string_view line = fileLine();
+        return {line.data() + line.size(), BreakSize()};
+    }
     // Whether the text is still the one the reading gave the file's line, so
     // that the line can be written back exactly as it stood.
-    bool unchanged() const { return unchanged_; }
+    bool unchanged() const { return (bits_ & kUnchanged) != 0; }
 
 private:
     friend class Document;
-    Node* parent_ = nullptr;
-    std::vector<Node*> children_;
-    std::string_view text_;
-    std::string_view leading_;
-    std::string_view line_;
+    friend class NodeStore;
+
+    // What `kids_` holds.
+    enum Kids : std::uint32_t { kRun = 0, kList = 1, kArenaText = 2 };
+    static constexpr std::uint32_t kBreakShift = 8;
+    static constexpr std::uint32_t kUnchanged = 1u << 10;
+    static constexpr std::uint32_t kExtended = 1u << 11;
+    static constexpr std::uint32_t kKidsShift = 12;
+    static constexpr std::uint32_t kSkipShift = 14;
+    static constexpr std::uint32_t kTrailShift = 18;
+    static constexpr std::uint32_t kLeadShift = 22;
+    static constexpr std::uint32_t kMaxSkip = 15;
+    static constexpr std::uint32_t kMaxLead = 1023;
+
+    NodeStore& Store() const;
+    std::uint32_t Index() const;
+    bool Extended() const { return (bits_ & kExtended) != 0; }
+    Kids KidsKind() const { return static_cast<Kids>((bits_ >> kKidsShift) & 3u); }
+    void SetKidsKind(Kids kind) {
+        bits_ = (bits_ & ~(3u << kKidsShift)) | (static_cast<std::uint32_t>(kind) << kKidsShift);
+    }
+    std::size_t BreakSize() const { return (bits_ >> kBreakShift) & 3u; }
+    std::uint64_t Offset() const {
+        return start_ | (static_cast<std::uint64_t>(bits_ & 0xFFu) << 32);
+    }
+    std::uint32_t Skip() const { return (bits_ >> kSkipShift) & kMaxSkip; }
+    std::uint32_t Trail() const { return (bits_ >> kTrailShift) & kMaxSkip; }
+    std::uint32_t Lead() const { return bits_ >> kLeadShift; }
+
+    std::uint32_t parent_ = 0;
     std::uint32_t row_ = 0;
-    std::uint8_t breakSize_ = 0;
-    bool unchanged_ = false;
-    // The hidden node whose children are the top-level nodes.
-    bool sentinel_ = false;
+    std::uint32_t kids_ = 0;
+    std::uint32_t len_ = 0;
+    std::uint32_t start_ = 0;
+    std::uint32_t bits_ = 0;
 };
+
+// The nodes of one document and what their compact fields refer to: the
+// file's bytes, the text arena, child lists and extra records.
+class NodeStore {
+public:
+    static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+    static constexpr std::size_t kChunkBytes = 64 * 1024;
+    struct ChunkHeader {
+        NodeStore* store;
+        std::uint32_t first;  // index of the chunk's first node
+    };
+    static constexpr std::size_t kHeaderBytes = 16;
+    static constexpr std::size_t kNodesPerChunk = (kChunkBytes - kHeaderBytes) / sizeof(Node);
+
+    // What a node keeps when its fields do not fit the compact form.
+    struct Extra {
+        std::string_view text;
+        std::string_view leading;
+        std::string_view line;
+    };
+
+    NodeStore();
+    ~NodeStore();
+    NodeStore(const NodeStore&) = delete;
+    NodeStore& operator=(const NodeStore&) = delete;
+
+    Node* At(std::uint32_t index) const {
+        return reinterpret_cast<Node*>(chunks_[index / kNodesPerChunk] + kHeaderBytes) +
+               index % kNodesPerChunk;
+    }
+    // A fresh node (no line, no children, empty text) from the free list or
+    // a chunk; throws bad_alloc.
+    Node* NewNode(std::uint32_t parent, std::uint32_t row);
+    // The index the next NewNode hands out.
+    std::uint32_t PeekIndex() const { return freeNodes.empty() ? used_ : freeNodes.back(); }
+
+    // The loaded file's bytes, which compact nodes point into.
+    const char* base = nullptr;
+    TextArena arena;
+    std::vector<std::vector<std::uint32_t>> lists;
+    std::vector<Extra> extras;
+    std::vector<std::uint32_t> freeNodes, freeLists, freeExtras;
+
+private:
+    void Grow();
+
+    std::vector<char*> chunks_;
+    std::vector<char*> small_;  // chunks of their own, freed one by one
+    std::vector<LargeBytes> slabs_;
+    std::uint32_t used_ = 0;
+};
+
+// The children of a node as a range of Node*.
+class Node::Children {
+public:
+    class iterator {
+    public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = Node*;
+        using difference_type = std::ptrdiff_t;
+        using pointer = Node* const*;
+        using reference = Node*;
+        iterator() = default;
+        iterator(const Node* parent, int row) : parent_(parent), row_(row) {}
+        Node* operator*() const { return parent_->child(row_); }
+        iterator& operator++() {
+            ++row_;
+            return *this;
+        }
+        iterator operator++(int) {
+            iterator old = *this;
+            ++row_;
+            return old;
+        }
+        bool operator==(const iterator& other) const { return row_ == other.row_; }
+
+    private:
+        const Node* parent_ = nullptr;
+        int row_ = 0;
+    };
+    explicit Children(const Node* parent) : parent_(parent) {}
+    iterator begin() const { return {parent_, 0}; }
+    iterator end() const { return {parent_, parent_->childCount()}; }
+    std::size_t size() const { return static_cast<std::size_t>(parent_->childCount()); }
+    bool empty() const { return size() == 0; }
+
+private:
+    const Node* parent_;
+};
+
+inline NodeStore& Node::Store() const {
+    const auto chunk = reinterpret_cast<std::uintptr_t>(this) & ~(NodeStore::kChunkBytes - 1);
+    return *reinterpret_cast<const NodeStore::ChunkHeader*>(chunk)->store;
+}
+
+inline std::uint32_t Node::Index() const {
+    const auto at = reinterpret_cast<std::uintptr_t>(this);
+    const auto chunk = at & ~(NodeStore::kChunkBytes - 1);
+    const auto* header = reinterpret_cast<const NodeStore::ChunkHeader*>(chunk);
+    return header->first +
+           static_cast<std::uint32_t>((at - chunk - NodeStore::kHeaderBytes) / sizeof(Node));
+}
+
+inline Node* Node::parent() const {
+    return parent_ == 0 || parent_ == NodeStore::kNone ? nullptr : Store().At(parent_);
+}
+
+inline int Node::childCount() const {
+    switch (KidsKind()) {
+        case kRun:
+            return static_cast<int>(kids_);
+        case kList:
+            return static_cast<int>(Store().lists[kids_].size());
+        default:
+            return 0;
+    }
+}
+
+inline Node* Node::child(int row) const {
+    const NodeStore& store = Store();
+    if (KidsKind() == kList) return store.At(store.lists[kids_][static_cast<std::size_t>(row)]);
+    return store.At(Index() + 1 + static_cast<std::uint32_t>(row));
+}
+
+inline Node::Children Node::children() const { return Children(this); }
+
+inline std::string_view Node::fileLine() const {
+    if (Extended()) return Store().extras[len_].line;
+    if (len_ == 0) return {};
+    return {Store().base + Offset(), len_};
+}
+
+inline std::string_view Node::leading() const {
+    if (Extended()) return Store().extras[len_].leading;
+    if (len_ == 0) return {};
+    return {Store().base + Offset() - Lead(), Lead()};
+}
+
+inline std::string_view Node::text() const {
+    const NodeStore& store = Store();
+    if (Extended()) return store.extras[len_].text;
+    if (KidsKind() == kArenaText) return store.arena.At(kids_);
+    if (len_ == 0) return {};
+    return {store.base + Offset() + Skip(), len_ - Skip() - Trail()};
+}
 
 }  // namespace keyloft
