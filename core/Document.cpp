@@ -11,6 +11,7 @@
 #include "Encoding.h"
 #include "Failure.h"
 #include "IniReader.h"
+#include "ReserveMore.h"
 #include "TreeObserver.h"
 
 namespace keyloft {
@@ -21,7 +22,7 @@ namespace {
 // throw.
 template <class T>
 void ReserveOne(std::vector<T>& v) {
-    if (v.size() == v.capacity()) v.reserve(std::max<std::size_t>(4, 2 * v.size()));
+    ReserveMore(v, 1);
 }
 
 // What deleting a subtree gives back.
@@ -66,13 +67,16 @@ void Document::ReserveFor(const TextChange* changes, std::size_t n) {
         if (!FitsCompact(changes[i].node, changes[i].ref, changes[i].node->Extended())) ++extras;
     }
     NodeStore& store = s_->nodes;
-    if (extras > store.freeExtras.size()) store.extras.reserve(store.extras.size() + extras);
+    if (extras > store.freeExtras.size()) ReserveMore(store.extras, extras);
 }
 
-void Document::MakeExtended(Node* node) noexcept {
-    if (node->Extended()) return;
+void Document::MakeExtended(Node* node, std::string_view text) noexcept {
     NodeStore& store = s_->nodes;
-    const NodeStore::Extra extra{node->text(), node->leading(), node->fileLine()};
+    if (node->Extended()) {
+        store.extras[node->start_].text = text;
+        return;
+    }
+    const NodeStore::Extra extra{text, node->leading(), node->fileLine()};
     std::uint32_t id;
     if (!store.freeExtras.empty()) {
         id = store.freeExtras.back();
@@ -82,12 +86,12 @@ void Document::MakeExtended(Node* node) noexcept {
         id = static_cast<std::uint32_t>(store.extras.size());
         store.extras.push_back(extra);  // room was made beforehand
     }
-    if (node->KidsKind() == Node::kArenaText) {
+    if (node->KidsKind() == Node::kArenaText || node->KidsKind() == Node::kDerived) {
         node->SetKidsKind(Node::kRun);
         node->kids_ = 0;
     }
     node->bits_ |= Node::kExtended;
-    node->len_ = id;
+    node->start_ = id;
 }
 
 void Document::ApplyText(const TextChange& change) noexcept {
@@ -96,8 +100,7 @@ void Document::ApplyText(const TextChange& change) noexcept {
         node->SetKidsKind(Node::kArenaText);
         node->kids_ = change.ref;
     } else {
-        MakeExtended(node);
-        s_->nodes.extras[node->len_].text = change.text;
+        MakeExtended(node, change.text);
     }
     const std::string_view line = node->fileLine();
     if (!line.empty() && ReadsAs(line, change.text))
@@ -112,7 +115,7 @@ Node* Document::AddRoot(std::string_view text) {
     TextChange change = StoreText(nullptr, text);
     std::vector<std::uint32_t>& tops = store.lists[s.top->kids_];
     ReserveOne(tops);
-    store.extras.reserve(store.extras.size() + 1);
+    ReserveMore(store.extras, 1);
     Node* node = store.NewNode(0, 0);
     change.node = node;
     ApplyText(change);
@@ -131,10 +134,15 @@ Node* Document::AddChild(Node* parent, std::string_view text) {
     NodeStore& store = s.nodes;
     const int row = parent->childCount();
     Node* shownParent = parent == s.top ? nullptr : parent;
+    // A parent without children may keep its text where its children go: it
+    // moves to an extra record, read first.
+    const bool leafText =
+        parent->KidsKind() == Node::kArenaText || parent->KidsKind() == Node::kDerived;
+    const std::string_view parentText = leafText ? parent->text() : std::string_view();
     TextChange change = StoreText(nullptr, text);
     // Room for the new node's extra record and the parent's, should either
     // need one.
-    store.extras.reserve(store.extras.size() + 2);
+    ReserveMore(store.extras, 2);
     // The new node takes the index NewNode hands out next. A parent whose
     // children are a run keeps it when that index continues the run; any
     // other gets a list.
@@ -155,7 +163,7 @@ Node* Document::AddChild(Node* parent, std::string_view text) {
     Node* node = store.NewNode(parentIndex, static_cast<std::uint32_t>(row));
     change.node = node;
     ApplyText(change);
-    if (parent->KidsKind() == Node::kArenaText) MakeExtended(parent);
+    if (leafText) MakeExtended(parent, parentText);
     for (TreeObserver* o : observers_) o->NodesAboutToBeAdded(shownParent, row, row);
     if (list) {
         store.lists[parent->kids_].push_back(index);
@@ -253,9 +261,9 @@ void Document::Delete(Node* node) {
         for (const Node* child : n->children()) self(self, child);
     };
     count(count, node);
-    store.freeNodes.reserve(store.freeNodes.size() + counts.nodes);
-    store.freeExtras.reserve(store.freeExtras.size() + counts.extras);
-    store.freeLists.reserve(store.freeLists.size() + counts.lists);
+    ReserveMore(store.freeNodes, counts.nodes);
+    ReserveMore(store.freeExtras, counts.extras);
+    ReserveMore(store.freeLists, counts.lists);
     const bool list = up->KidsKind() == Node::kList;
     const bool shorten = !list && static_cast<int>(row) == siblings - 1;
     std::vector<std::uint32_t> fresh;
@@ -303,8 +311,8 @@ void Document::Delete(Node* node) {
             store.freeLists.push_back(n->kids_);
         }
         if (n->Extended()) {
-            store.extras[n->len_] = {};
-            store.freeExtras.push_back(n->len_);
+            store.extras[n->start_] = {};
+            store.freeExtras.push_back(n->start_);
         }
         if (n == s.trailingOwner) {
             s.trailingOwner = nullptr;
@@ -313,7 +321,7 @@ void Document::Delete(Node* node) {
         n->parent_ = NodeStore::kNone;
         n->bits_ = 0;
         n->kids_ = 0;
-        n->len_ = 0;
+        n->start_ = 0;
         --s.count;
     }
     ForgetPosition();
@@ -352,45 +360,34 @@ public:
     Node* LastSection() const { return section_; }
 
 private:
-    // A node whose text is a view of its line keeps where it stands in the
-    // line; one with a text of its own (and no children to come) keeps its
-    // arena reference; anything else gets an extra record.
+    // A node keeps where its line starts and the length of the dropped
+    // bytes before it. Its text is not kept when it is the line without its
+    // outer blanks; a line's other text is read again when first asked for.
+    // Anything else gets an extra record.
     Node* Add(std::uint32_t parent, std::size_t row, std::string_view text,
               const IniLineBytes& bytes, bool leaf) {
         const std::string_view line = bytes.line;
         const auto offset = static_cast<std::uint64_t>(line.data() - store_.base);
-        bool compact = offset >> 40 == 0 && line.size() <= 0xFFFFFFFFu &&
-                       bytes.leading.size() <= Node::kMaxLead;
-        const bool view = !text.empty() && text.data() >= line.data() &&
-                          text.data() + text.size() <= line.data() + line.size();
-        std::uint32_t skip = 0, trail = 0;
-        std::uint32_t ref = TextArena::kNoRef;
-        if (view) {
-            skip = static_cast<std::uint32_t>(text.data() - line.data());
-            trail =
-                static_cast<std::uint32_t>(line.data() + line.size() - text.data() - text.size());
-            compact = compact && skip <= Node::kMaxSkip && trail <= Node::kMaxSkip;
-        } else {
-            if (leaf) ref = store_.arena.RefOfLast(text);
-            compact = compact && ref != TextArena::kNoRef;
-        }
+        const bool fits = offset >> 40 == 0 && line.size() < Node::kLongLine &&
+                          bytes.leading.size() <= Node::kMaxLead;
+        const std::string_view trimmed = Trim(line);
+        const bool plain = text.data() == trimmed.data() && text.size() == trimmed.size();
+        const bool derived = fits && !plain && leaf;
+        const bool compact = fits && (plain || derived);
         if (!compact) ReserveOne(store_.extras);
         Node* node = store_.NewNode(parent, static_cast<std::uint32_t>(row));
-        node->bits_ = Node::kUnchanged | static_cast<std::uint32_t>(bytes.lineBreak.size())
-                                             << Node::kBreakShift;
+        node->bits_ = Node::kUnchanged;
         if (compact) {
             node->start_ = static_cast<std::uint32_t>(offset);
-            node->len_ = static_cast<std::uint32_t>(line.size());
-            node->bits_ |= static_cast<std::uint32_t>(offset >> 32) | skip << Node::kSkipShift |
-                           trail << Node::kTrailShift |
+            node->bits_ |= static_cast<std::uint32_t>(offset >> 32) | Node::kHasLine |
                            static_cast<std::uint32_t>(bytes.leading.size()) << Node::kLeadShift;
-            if (ref != TextArena::kNoRef) {
-                node->SetKidsKind(Node::kArenaText);
-                node->kids_ = ref;
+            if (derived) {
+                node->SetKidsKind(Node::kDerived);
+                store_.arena.DropLast(text);
             }
         } else {
             node->bits_ |= Node::kExtended;
-            node->len_ = static_cast<std::uint32_t>(store_.extras.size());
+            node->start_ = static_cast<std::uint32_t>(store_.extras.size());
             store_.extras.push_back({text, bytes.leading, line});
         }
         ++s_.count;
@@ -419,12 +416,13 @@ Node* Document::ReadFile(std::string_view rootText, LargeBytes bytes, std::size_
     root->kids_ = static_cast<std::uint32_t>(store.lists.size() - 1);
     store.extras.push_back({store.arena.Store(rootText), {}, {}});
     root->bits_ |= Node::kExtended;
-    root->len_ = 0;
+    root->start_ = 0;
     s.count = 1;
 
     Builder builder(s, root);
     const std::string_view text(s.bytes.get(), size);
     end = ReadIniInto(text, store.arena, builder);
+    store.end = end.Tail.data();
     s.eol = end.LineBreak.empty() ? std::string("\r\n") : std::string(end.LineBreak);
     s.bom = end.ByteOrderMark;
     s.head = end.Head;

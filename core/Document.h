@@ -12,6 +12,7 @@
 
 #include "LargeBuffer.h"
 #include "Node.h"
+#include "ReserveMore.h"
 #include "TextArena.h"
 
 namespace keyloft {
@@ -144,8 +145,9 @@ private:
     void ReserveFor(const TextChange* changes, std::size_t n);
     // Gives the node its new text; cannot fail after ReserveFor.
     void ApplyText(const TextChange& change) noexcept;
-    // Moves a node's fields to an extra record; needs room for one.
-    void MakeExtended(Node* node) noexcept;
+    // Moves a node's fields to an extra record with the text `text`; needs
+    // room for one.
+    void MakeExtended(Node* node, std::string_view text) noexcept;
 
     std::unique_ptr<Storage> s_;
     std::vector<TreeObserver*> observers_;
@@ -173,7 +175,7 @@ void Document::Rewrite(Node* parent, bool withParent, int first, int last, Rule 
     auto consider = [&](Node* node) {
         scratch.assign(node->text());
         if (rule(scratch) && scratch != node->text()) {
-            changes.reserve(changes.size() + 1);
+            ReserveMore(changes, 1);
             changes.push_back(StoreText(node, scratch));
         }
     };

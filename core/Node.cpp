@@ -2,6 +2,9 @@
 #include "Node.h"
 
 #include <new>
+#include <string>
+
+#include "ReserveMore.h"
 
 namespace keyloft {
 
@@ -14,13 +17,55 @@ constexpr std::size_t kChunksPerSlab = kSlabBytes / NodeStore::kChunkBytes;
 constexpr std::align_val_t kChunkAlign{NodeStore::kChunkBytes};
 }  // namespace
 
-static_assert(sizeof(Node) == 24, "the layout described in Node.h");
+static_assert(sizeof(Node) == 20, "the layout described in Node.h");
 static_assert(sizeof(NodeStore::ChunkHeader) <= NodeStore::kHeaderBytes);
 
 int Node::level() const {
     int level = 0;
     for (const Node* up = parent(); up != nullptr; up = up->parent()) ++level;
     return level;
+}
+
+namespace {
+// Length of the break right after `line` in the store's bytes.
+std::size_t BreakAfter(const NodeStore& store, std::string_view line) {
+    const char* at = line.data() + line.size();
+    if (at < store.end && *at == '\r') return at + 1 < store.end && at[1] == '\n' ? 2 : 1;
+    return at < store.end && *at == '\n' ? 1 : 0;
+}
+}  // namespace
+
+std::string_view Node::lineBreak() const {
+    const std::string_view line = fileLine();
+    if (line.data() == nullptr) return {};
+    return {line.data() + line.size(), BreakAfter(Store(), line)};
+}
+
+std::string_view Node::lineWithBreak() const {
+    const std::string_view line = fileLine();
+    if (line.data() == nullptr) return {};
+    return {line.data(), line.size() + BreakAfter(Store(), line)};
+}
+
+std::string_view Node::Materialise() const {
+    NodeStore& store = Store();
+    std::string scratch;
+    const std::string_view stored = store.arena.Store(ReadText(fileLine(), scratch));
+    const std::uint32_t ref = store.arena.RefOfLast(stored);
+    // The node's fields change, not its text: nothing the document tells its
+    // observers about.
+    Node* self = const_cast<Node*>(this);
+    if (ref != TextArena::kNoRef) {
+        self->SetKidsKind(kArenaText);
+        self->kids_ = ref;
+        return stored;
+    }
+    store.extras.push_back({stored, leading(), fileLine()});
+    self->SetKidsKind(kRun);
+    self->kids_ = 0;
+    self->bits_ |= kExtended;
+    self->start_ = static_cast<std::uint32_t>(store.extras.size() - 1);
+    return stored;
 }
 
 NodeStore::NodeStore() = default;
@@ -31,9 +76,9 @@ NodeStore::~NodeStore() {
 
 void NodeStore::Grow() {
     const bool slab = small_.size() >= kSmallChunks;
-    chunks_.reserve(chunks_.size() + kChunksPerSlab);
-    small_.reserve(small_.size() + 1);
-    slabs_.reserve(slabs_.size() + 1);
+    ReserveMore(chunks_, kChunksPerSlab);
+    ReserveMore(small_, 1);
+    ReserveMore(slabs_, 1);
     std::vector<char*> fresh;
     if (slab) {
         LargeBytes memory = AllocateLarge(kSlabBytes);

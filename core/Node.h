@@ -1,26 +1,29 @@
 // One node of the document tree, and the store that holds the nodes.
 //
-// Memory layout. A node is 24 bytes: six 32-bit words, no pointers.
+// Memory layout. A node is 20 bytes: five 32-bit words, no pointers.
 //   parent  index of the parent node (index 0 is the hidden top node)
 //   row     position among the siblings
 //   kids    the children: a count when they are the run of nodes right after
-//           this one (how a reading lays out a section's lines), an entry of
-//           the store's child lists once edited; or, for a node without
-//           children, the arena reference of a text that is not a view of
-//           its line
-//   len     length of the file line; for an extended node, its extra record
-//   start   low 32 bits of the line's offset in the file's bytes
-//   bits    the offset's high 8 bits, the line break's length (2), the
-//           unchanged mark, the extended mark, the kind of `kids` (2), the
-//           blanks the text skips at the line's start (4) and end (4), and
-//           the length of the dropped bytes right before the line (10)
-// So a node read from a file costs 24 bytes plus, when its text is not a view
-// of its line ("a = b" reads as "a=b"), that text and 2 bytes in the arena.
-// What does not fit those fields (a section whose header text is not a view,
-// a changed node with children, long runs of dropped bytes, huge lines) goes
-// to a 48-byte extra record. Nodes live in 64 KB chunks, aligned on 64 KB,
-// each starting with a header naming the store: a Node* finds its store and
-// its index from its own address, and addresses never move.
+//           this one (how a reading lays out a section's lines), or an entry
+//           of the store's child lists once edited; for a node without
+//           children it may instead be the arena reference of its text
+//   start   low 32 bits of the offset of the node's line in the file's
+//           bytes; for an extended node, its extra record
+//   bits    the offset's high 8 bits, whether the node has a file line, the
+//           unchanged mark, the extended mark, the kind of `kids` (2) and
+//           the length of the dropped bytes right before the line (19)
+// The line itself runs from its offset to the first line break, and its
+// break is the bytes found there, so neither length is kept. A node read
+// from a file costs those 20 bytes and nothing else: a text that is the line
+// without its outer blanks is cut from the line on each call; any other text
+// of a line ("a = b" reads as "a=b") is read again from the line the first
+// time it is asked for and only then stored in the arena (its bytes, 2 more
+// and a reference in `kids`). What does not fit (a section whose header text
+// differs from its line, a changed node with children, lines of 64 KB and
+// more, dropped runs of 512 KB and more) goes to a 48-byte extra record.
+// Nodes live in 64 KB chunks, aligned on 64 KB, each starting with a header
+// naming the store: a Node* finds its store and its index from its own
+// address, and addresses never move.
 #pragma once
 
 #include <cstddef>
@@ -30,6 +33,7 @@
 #include <string_view>
 #include <vector>
 
+#include "IniReader.h"
 #include "LargeBuffer.h"
 #include "TextArena.h"
 
@@ -50,7 +54,12 @@ public:
     Node(const Node&) = delete;
     Node& operator=(const Node&) = delete;
 
+    // The text. The first call on a line whose text differs from the line
+    // stores that text, and may throw std::bad_alloc.
     std::string_view text() const;
+    // The same without storing anything: built in `scratch` when it is not
+    // stored, and then valid until `scratch` changes.
+    std::string_view text(std::string& scratch) const;
     // The node it hangs under, or nullptr for a top-level node.
     Node* parent() const;
     // Number of ancestors: 0 for the root, 1 for a section, 2 for a key.
@@ -72,10 +81,13 @@ public:
     std::string_view fileLine() const;
     // That line's own break, right after it in the file's bytes; empty for a
     // made node and for a last line that had none.
-    std::string_view lineBreak() const {
-        const std::string_view line = fileLine();
-        return {line.data() + line.size(), BreakSize()};
-    }
+    std::string_view lineBreak() const;
+    // The line and its break in one view.
+    std::string_view lineWithBreak() const;
+    // Whether this node's line comes right after the line of `previous` in
+    // the file, with nothing between them but this node's dropped bytes:
+    // both were read, one after the other, and are still in the document.
+    bool followsInFile(const Node* previous) const;
     // Whether the text is still the one the reading gave the file's line, so
     // that the line can be written back exactly as it stood.
     bool unchanged() const { return (bits_ & kUnchanged) != 0; }
@@ -84,17 +96,17 @@ private:
     friend class Document;
     friend class NodeStore;
 
-    // What `kids_` holds.
-    enum Kids : std::uint32_t { kRun = 0, kList = 1, kArenaText = 2 };
-    static constexpr std::uint32_t kBreakShift = 8;
-    static constexpr std::uint32_t kUnchanged = 1u << 10;
-    static constexpr std::uint32_t kExtended = 1u << 11;
-    static constexpr std::uint32_t kKidsShift = 12;
-    static constexpr std::uint32_t kSkipShift = 14;
-    static constexpr std::uint32_t kTrailShift = 18;
-    static constexpr std::uint32_t kLeadShift = 22;
-    static constexpr std::uint32_t kMaxSkip = 15;
-    static constexpr std::uint32_t kMaxLead = 1023;
+    // What `kids_` holds: a run's count, a list, the arena reference of
+    // the text, or nothing yet for a text read again from the line.
+    enum Kids : std::uint32_t { kRun = 0, kList = 1, kArenaText = 2, kDerived = 3 };
+    static constexpr std::uint32_t kHasLine = 1u << 8;
+    static constexpr std::uint32_t kUnchanged = 1u << 9;
+    static constexpr std::uint32_t kExtended = 1u << 10;
+    static constexpr std::uint32_t kKidsShift = 11;
+    static constexpr std::uint32_t kLeadShift = 13;
+    static constexpr std::uint32_t kMaxLead = (1u << 19) - 1;
+    // Longest line a compact node keeps: finding its end is a scan.
+    static constexpr std::size_t kLongLine = 64 * 1024;
 
     NodeStore& Store() const;
     std::uint32_t Index() const;
@@ -103,18 +115,16 @@ private:
     void SetKidsKind(Kids kind) {
         bits_ = (bits_ & ~(3u << kKidsShift)) | (static_cast<std::uint32_t>(kind) << kKidsShift);
     }
-    std::size_t BreakSize() const { return (bits_ >> kBreakShift) & 3u; }
     std::uint64_t Offset() const {
         return start_ | (static_cast<std::uint64_t>(bits_ & 0xFFu) << 32);
     }
-    std::uint32_t Skip() const { return (bits_ >> kSkipShift) & kMaxSkip; }
-    std::uint32_t Trail() const { return (bits_ >> kTrailShift) & kMaxSkip; }
     std::uint32_t Lead() const { return bits_ >> kLeadShift; }
+    // Reads the text again from the line and stores it.
+    std::string_view Materialise() const;
 
     std::uint32_t parent_ = 0;
     std::uint32_t row_ = 0;
     std::uint32_t kids_ = 0;
-    std::uint32_t len_ = 0;
     std::uint32_t start_ = 0;
     std::uint32_t bits_ = 0;
 };
@@ -154,8 +164,16 @@ public:
     // The index the next NewNode hands out.
     std::uint32_t PeekIndex() const { return freeNodes.empty() ? used_ : freeNodes.back(); }
 
-    // The loaded file's bytes, which compact nodes point into.
+    // The loaded file's bytes, which compact nodes point into, up to the
+    // end of what the reading read.
     const char* base = nullptr;
+    const char* end = nullptr;
+    // The file line that starts at `at`: up to its CR or LF.
+    std::string_view LineAt(const char* at) const {
+        const char* e = at;
+        while (e < end && *e != '\n' && *e != '\r') ++e;
+        return {at, static_cast<std::size_t>(e - at)};
+    }
     TextArena arena;
     std::vector<std::vector<std::uint32_t>> lists;
     std::vector<Extra> extras;
@@ -242,26 +260,48 @@ inline Node* Node::child(int row) const {
     return store.At(Index() + 1 + static_cast<std::uint32_t>(row));
 }
 
+inline bool Node::followsInFile(const Node* previous) const {
+    // Nodes are made in the order of the reading, so consecutive indexes of
+    // read nodes are consecutive kept lines; a deleted node breaks the chain
+    // since a reused index holds a node made in the editor.
+    const bool read = (bits_ & kHasLine) != 0 || (Extended() && !fileLine().empty());
+    const bool previousRead = (previous->bits_ & kHasLine) != 0 ||
+                              (previous->Extended() && !previous->fileLine().empty());
+    return read && previousRead && &Store() == &previous->Store() &&
+           Index() == previous->Index() + 1;
+}
+
 inline Node::Children Node::children() const { return Children(this); }
 
 inline std::string_view Node::fileLine() const {
-    if (Extended()) return Store().extras[len_].line;
-    if (len_ == 0) return {};
-    return {Store().base + Offset(), len_};
+    const NodeStore& store = Store();
+    if (Extended()) return store.extras[start_].line;
+    if ((bits_ & kHasLine) == 0) return {};
+    return store.LineAt(store.base + Offset());
 }
 
 inline std::string_view Node::leading() const {
-    if (Extended()) return Store().extras[len_].leading;
-    if (len_ == 0) return {};
+    if (Extended()) return Store().extras[start_].leading;
+    if ((bits_ & kHasLine) == 0) return {};
     return {Store().base + Offset() - Lead(), Lead()};
 }
 
 inline std::string_view Node::text() const {
     const NodeStore& store = Store();
-    if (Extended()) return store.extras[len_].text;
-    if (KidsKind() == kArenaText) return store.arena.At(kids_);
-    if (len_ == 0) return {};
-    return {store.base + Offset() + Skip(), len_ - Skip() - Trail()};
+    if (Extended()) return store.extras[start_].text;
+    switch (KidsKind()) {
+        case kArenaText:
+            return store.arena.At(kids_);
+        case kDerived:
+            return Materialise();
+        default:
+            return (bits_ & kHasLine) == 0 ? std::string_view() : Trim(fileLine());
+    }
+}
+
+inline std::string_view Node::text(std::string& scratch) const {
+    if (!Extended() && KidsKind() == kDerived) return ReadText(fileLine(), scratch);
+    return text();
 }
 
 }  // namespace keyloft

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "ReserveMore.h"
+
 namespace keyloft {
 
 namespace {
@@ -24,7 +26,7 @@ std::string_view TextArena::Store(std::string_view text) {
         const std::size_t grown = std::clamp(2 * lastBlock_, kFirstBlockSize, kBlockSize);
         const std::size_t size = std::max(grown, need);
         // Make room in the list first, so that a failure cannot leak the block.
-        blocks_.reserve(blocks_.size() + 1);
+        ReserveMore(blocks_, 1);
         lastBlock_ = grown;
         // Left uninitialised: every byte handed out is written first.
         blocks_.push_back(std::unique_ptr<char[]>(new char[size]));
@@ -49,6 +51,14 @@ std::uint32_t TextArena::RefOfLast(std::string_view stored) const {
     if (stored.data() < block + kPrefix || stored.data() + stored.size() != next_) return kNoRef;
     const auto offset = static_cast<std::size_t>(stored.data() - kPrefix - block);
     return static_cast<std::uint32_t>((blocks_.size() - 1) << 16 | offset);
+}
+
+void TextArena::DropLast(std::string_view stored) {
+    if (stored.empty() || stored.size() >= kLongest || blocks_.empty()) return;
+    if (stored.data() + stored.size() != next_ || stored.data() < blocks_.back().get() + kPrefix)
+        return;
+    next_ -= stored.size() + kPrefix;
+    left_ += stored.size() + kPrefix;
 }
 
 void TextArena::Clear() {

@@ -27,6 +27,8 @@ public:
     // The reference of `stored`, a text the last Store returned, or kNoRef
     // when it has none (too long, too many blocks, not from this arena).
     std::uint32_t RefOfLast(std::string_view stored) const;
+    // Takes back `stored` when it is what the last Store returned.
+    void DropLast(std::string_view stored);
     std::string_view At(std::uint32_t ref) const {
         if (ref == kEmptyRef) return {};
         const char* at = blocks_[ref >> 16].get() + (ref & 0xFFFFu);
