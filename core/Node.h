@@ -14,11 +14,12 @@
 //           the length of the dropped bytes right before the line (19)
 // The line itself runs from its offset to the first line break, and its
 // break is the bytes found there, so neither length is kept. A node read
-// from a file costs those 20 bytes and nothing else: a text that is the line
-// without its outer blanks is cut from the line on each call; any other text
-// of a line ("a = b" reads as "a=b") is read again from the line the first
-// time it is asked for and only then stored in the arena (its bytes, 2 more
-// and a reference in `kids`). What does not fit (a section whose header text
+// from a file costs those 20 bytes (a section 4 more in the root's child
+// list) and nothing else: a text that is the line without its outer blanks
+// is cut from the line on each call; any other text of a line ("a = b" reads
+// as "a=b") is read again from the line the first time it is asked for and
+// only then stored in the arena (its bytes, 2 more and a reference in
+// `kids`). What does not fit (a section whose header text
 // differs from its line, a changed node with children, lines of 64 KB and
 // more, dropped runs of 512 KB and more) goes to a 48-byte extra record.
 // Nodes live in 64 KB chunks, aligned on 64 KB, each starting with a header
