@@ -187,6 +187,20 @@ inline Generated Generate(Shape shape, std::size_t lines, const std::string& pat
     return g;
 }
 
+// One section of `lines - 1` one-character keys: the most nodes a file of
+// its size can hold, which no layout keeps in twice the file.
+inline Generated GenerateOneCharKeys(std::size_t lines, const std::string& path) {
+    Generated g;
+    g.path = path;
+    FileWriter out(path);
+    out.Line("[s]");
+    g.sections = 1;
+    for (g.lines = 1; g.lines < lines; ++g.lines, ++g.keys) out.Line("k");
+    out.Close();
+    g.bytes = static_cast<std::size_t>(fs::file_size(path));
+    return g;
+}
+
 // ---------------------------------------------------------------------------
 // Timing and scratch space
 

@@ -1,11 +1,17 @@
 // Times `keyloft-ini set` of one key in a generated file of a million lines
 // next to the core's own load and save of the same file, in the same run:
 // the command line adds a process start, the lock and the search for the key.
+// Then whole processes: `keyloft-ini dump` of a million lines against a
+// process that only reads the file and counts its lines (this program run
+// with --count), and the peak memory of the dump of ten million lines.
+#include <fcntl.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <string>
 #include <vector>
@@ -20,7 +26,114 @@ namespace {
 
 using namespace keyloft::bench;
 
-constexpr double kTarget = 1.3;  // set <= 1.3 x load + save
+constexpr double kTarget = 1.3;        // set <= 1.3 x load + save
+constexpr double kDumpTarget = 3.0;    // dump process <= 3 x read+count process
+constexpr double kMemoryTarget = 2.0;  // dump's peak RSS <= 2 x the file
+
+// A whole process: its wall time and peak resident memory.
+struct ProcessRun {
+    double seconds = 0;
+    std::size_t peak = 0;
+};
+
+// Runs `exe` with `args`, its output thrown away.
+ProcessRun RunProcess(const std::string& exe, std::vector<std::string> args) {
+    args.insert(args.begin(), exe);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+    const auto t0 = Clock::now();
+    pid_t pid;
+    const int spawned = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) Fail("cannot start " + exe);
+    int status = 0;
+    rusage usage{};
+    if (::wait4(pid, &status, 0, &usage) < 0) Fail("wait4");
+    ProcessRun run;
+    run.seconds = Seconds(t0, Clock::now());
+    run.peak = static_cast<std::size_t>(usage.ru_maxrss) * 1024;
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+        throw std::runtime_error(exe + " " + args[1] + " failed");
+    return run;
+}
+
+ProcessRun BestRun(int runs, const std::string& exe, const std::vector<std::string>& args) {
+    ProcessRun best{1e300, 0};
+    for (int i = 0; i < runs; ++i) {
+        const ProcessRun run = RunProcess(exe, args);
+        best.seconds = std::min(best.seconds, run.seconds);
+        best.peak = std::max(best.peak, run.peak);
+    }
+    return best;
+}
+
+// The baseline process: reads the file in blocks and counts its line feeds.
+int CountLines(const char* path) {
+    const int fd = ::open(path, O_RDONLY);
+    if (fd < 0) return 1;
+    static char buffer[1 << 20];
+    std::size_t lines = 0;
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0) break;
+        for (const char* p = buffer; (p = static_cast<const char*>(std::memchr(
+                                          p, '\n', static_cast<std::size_t>(buffer + n - p))));
+             ++p)
+            ++lines;
+    }
+    ::close(fd);
+    std::printf("%zu\n", lines);
+    return 0;
+}
+
+// keyloft-ini dump against read+count, whole processes, on `lines` lines of
+// each shape; then the dump's peak memory on `memoryLines` lines.
+void MeasureProcesses(const fs::path& dir, std::size_t lines, std::size_t memoryLines, int runs) {
+    const std::string self = fs::read_symlink("/proc/self/exe").string();
+    std::printf("\nwhole processes, best of %d runs: keyloft-ini dump against read+count\n", runs);
+    for (Shape shape : {Shape::Typical, Shape::OneKey}) {
+        const std::string path = (dir / "dump.ini").string();
+        const Generated g = Generate(shape, lines, path);
+        const ProcessRun count = BestRun(runs, self, {"--count", path});
+        const ProcessRun dump = BestRun(runs, KEYLOFT_INI_EXE, {"dump", path});
+        const double ratio = dump.seconds / count.seconds;
+        std::printf(
+            "  %-8s %zu lines %7.1f MB: read+count %9s, dump %9s   %.2fx   target <= %.0fx: %s\n",
+            ShapeName(shape), g.lines, static_cast<double>(g.bytes) / 1e6,
+            Time(count.seconds).c_str(), Time(dump.seconds).c_str(), ratio, kDumpTarget,
+            ratio <= kDumpTarget ? "met" : "MISSED");
+        fs::remove(path);
+    }
+    if (memoryLines == 0) return;
+    std::printf("\npeak memory of keyloft-ini dump (whole process)\n");
+    {
+        const std::string path = (dir / "memory.ini").string();
+        const Generated g = Generate(Shape::Typical, memoryLines, path);
+        const ProcessRun dump = RunProcess(KEYLOFT_INI_EXE, {"dump", path});
+        const double ratio = static_cast<double>(dump.peak) / static_cast<double>(g.bytes);
+        std::printf(
+            "  typical  %zu lines %7.1f MB: peak %7.1f MB = %.2fx the file   target <= %.1fx: %s\n",
+            g.lines, static_cast<double>(g.bytes) / 1e6, static_cast<double>(dump.peak) / 1e6,
+            ratio, kMemoryTarget, ratio <= kMemoryTarget ? "met" : "MISSED");
+        fs::remove(path);
+    }
+    {
+        const std::string path = (dir / "one-char.ini").string();
+        const Generated g = GenerateOneCharKeys(memoryLines, path);
+        const ProcessRun dump = RunProcess(KEYLOFT_INI_EXE, {"dump", path});
+        std::printf(
+            "  one-character keys %zu lines %7.1f MB: peak %7.1f MB = %.1f bytes a line (%.2fx the "
+            "file)\n",
+            g.lines, static_cast<double>(g.bytes) / 1e6, static_cast<double>(dump.peak) / 1e6,
+            static_cast<double>(dump.peak) / static_cast<double>(g.lines),
+            static_cast<double>(dump.peak) / static_cast<double>(g.bytes));
+        fs::remove(path);
+    }
+}
 
 // Runs keyloft-ini with `args`; returns its exit status.
 int RunTool(std::vector<std::string> args) {
@@ -53,17 +166,23 @@ double BestOf(int runs, const std::string& original, const std::string& work, Wo
 
 int main(int argc, char** argv) {
     try {
+        if (argc == 3 && std::string(argv[1]) == "--count") return CountLines(argv[2]);
         std::size_t lines = 1'000'000;
+        std::size_t memoryLines = 10'000'000;
         int runs = 3;
         for (int i = 1; i < argc; ++i) {
             const std::string arg = argv[i];
             if (arg == "--lines" && i + 1 < argc) {
                 lines = std::stoul(argv[++i]);
+            } else if (arg == "--memory-lines" && i + 1 < argc) {
+                memoryLines = std::stoul(argv[++i]);
             } else if (arg == "--runs" && i + 1 < argc) {
                 runs = std::max(1, std::stoi(argv[++i]));
             } else {
                 std::fprintf(arg == "--help" ? stdout : stderr,
-                             "usage: keyloft_bench_cli [--lines N] [--runs N]\n");
+                             "usage: keyloft_bench_cli [--lines N] [--runs N] [--memory-lines N]\n"
+                             "  --memory-lines N   lines of the files whose dump's peak memory is\n"
+                             "                     measured (default 10000000; 0 skips it)\n");
                 return arg == "--help" ? 0 : 2;
             }
         }
@@ -98,6 +217,9 @@ int main(int argc, char** argv) {
         std::printf("  core load + save   %10s\n", Time(core).c_str());
         std::printf("  keyloft-ini set    %10s   %.2fx   target <= %.1fx: %s\n", Time(cli).c_str(),
                     ratio, kTarget, ratio <= kTarget ? "met" : "MISSED");
+        fs::remove(work);
+        fs::remove(original);
+        MeasureProcesses(temp.path(), lines, memoryLines, runs);
         return 0;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "keyloft_bench_cli: %s\n", e.what());

@@ -39,6 +39,7 @@ using namespace keyloft::bench;
 
 constexpr std::size_t kLoadOnlyFrom = 10'000'000;
 constexpr double kLoadRatioTarget = 1.5;  // window load <= 1.5 x core load
+constexpr double kMemoryTarget = 2.5;     // window's peak RSS <= 2.5 x the file
 constexpr double kOperationTarget = 1.0;  // seconds, for folding, find and comment
 constexpr int kSectionKeys = 100'000;
 
@@ -242,7 +243,10 @@ int RunLoadOnly(const std::string& path) {
     });
     std::printf("window load until shown: %s   (%s)\n", Time(load).c_str(),
                 window->statusText().toUtf8().constData());
-    std::printf("peak RSS (VmHWM): %s\n", Megabytes(PeakRss()).c_str());
+    const std::size_t peak = PeakRss();
+    const double ratio = static_cast<double>(peak) / static_cast<double>(fs::file_size(path));
+    std::printf("peak RSS (VmHWM): %s = %.2fx the file, target <= %.1fx: %s\n",
+                Megabytes(peak).c_str(), ratio, kMemoryTarget, Verdict(ratio <= kMemoryTarget));
     return 0;
 }
 
@@ -261,6 +265,7 @@ int RunAll(const Options& o, const std::string& path, const fs::path& work) {
     // The best run's time until LoadIniFile returned, and in all.
     std::unique_ptr<TForm1> window;
     double windowLoad = 1e300, command = 0;
+    std::vector<double> windowLoads;
     for (int run = 0; run < o.runs; ++run) {
         window.reset();
         window = NewWindow();
@@ -269,6 +274,7 @@ int RunAll(const Options& o, const std::string& path, const fs::path& work) {
         const auto t1 = Clock::now();
         Show(*window);
         const auto t2 = Clock::now();
+        windowLoads.push_back(Seconds(t0, t2));
         if (Seconds(t0, t2) < windowLoad) {
             windowLoad = Seconds(t0, t2);
             command = Seconds(t0, t1);
@@ -285,6 +291,18 @@ int RunAll(const Options& o, const std::string& path, const fs::path& work) {
     PrintRow(rows.back());
     std::printf("  of which LoadIniFile returns after %s, layout and painting take %s\n",
                 Time(command).c_str(), Time(windowLoad - command).c_str());
+    // The target holds for every run, not only the best: each against the
+    // core's best.
+    std::string each;
+    double worst = 0;
+    for (double load : windowLoads) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, " %.2fx", load / coreLoad);
+        each += buf;
+        worst = std::max(worst, load / coreLoad);
+    }
+    std::printf("  every run against the core's best:%s; worst %.2fx, target <= %.2fx: %s\n",
+                each.c_str(), worst, kLoadRatioTarget, Verdict(worst <= kLoadRatioTarget));
 
     // Save: the core's write against the command after its dialog closed.
     const std::string coreSaved = (work / "core-saved.ini").string();

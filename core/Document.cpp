@@ -11,64 +11,31 @@
 #include "Encoding.h"
 #include "Failure.h"
 #include "IniReader.h"
+#include "ReserveMore.h"
 #include "TreeObserver.h"
 
 namespace keyloft {
 
 namespace {
-constexpr std::size_t kFirstChunkNodes = 64;
-constexpr std::size_t kLargestChunkNodes = 64 * 1024;
 
-// Makes room for one more child, so that the push_back that follows cannot
+// Makes room for one more entry, so that the push_back that follows cannot
 // throw.
-void ReserveChild(std::vector<Node*>& children) {
-    if (children.size() == children.capacity()) children.reserve(std::max<std::size_t>(4, 2 * children.size()));
+template <class T>
+void ReserveOne(std::vector<T>& v) {
+    ReserveMore(v, 1);
 }
 
-std::size_t SubtreeSize(const Node* node) {
-    std::size_t n = 1;
-    for (const Node* child : node->children()) n += SubtreeSize(child);
-    return n;
-}
+// What deleting a subtree gives back.
+struct SubtreeCounts {
+    std::size_t nodes = 0, extras = 0, lists = 0;
+};
 }  // namespace
 
-Document::Storage::Storage() { top.sentinel_ = true; }
-
-Document::Storage::~Storage() {
-    top.children_.clear();
-    for (Chunk& chunk : chunks) {
-        for (std::size_t i = 0; i < chunk.used; ++i) chunk.nodes()[i].~Node();
-    }
-}
-
-Node* Document::Storage::NewNode(Node* parent, std::string_view text, std::size_t row) {
-    Node* node;
-    if (!free.empty()) {
-        node = free.back();
-        free.pop_back();
-    } else {
-        if (chunks.empty() || chunks.back().used == chunks.back().capacity) {
-            // Chunks grow with the document, so small documents stay small.
-            const std::size_t last = chunks.empty() ? 0 : chunks.back().capacity;
-            const std::size_t capacity = std::clamp(2 * last, kFirstChunkNodes, kLargestChunkNodes);
-            Chunk chunk;
-            chunk.memory = AllocateLarge(capacity * sizeof(Node));
-            if (!chunk.memory) throw std::bad_alloc();
-            chunk.capacity = capacity;
-            chunks.push_back(std::move(chunk));
-        }
-        Chunk& chunk = chunks.back();
-        node = new (chunk.nodes() + chunk.used) Node;
-        ++chunk.used;
-    }
-    node->parent_ = parent;
-    node->text_ = text;
-    node->leading_ = {};
-    node->line_ = {};
-    node->breakSize_ = 0;
-    node->unchanged_ = false;
-    node->row_ = static_cast<std::uint32_t>(row);
-    return node;
+Document::Storage::Storage() {
+    top = nodes.NewNode(NodeStore::kNone, 0);
+    nodes.lists.emplace_back();
+    top->SetKidsKind(Node::kList);
+    top->kids_ = 0;
 }
 
 Document::Document() : s_(std::make_unique<Storage>()) {}
@@ -76,20 +43,86 @@ Document::Document() : s_(std::make_unique<Storage>()) {}
 Document::~Document() = default;
 
 std::size_t Document::Count() const { return s_->count; }
-Node* Document::First() const { return s_->top.hasChildren() ? s_->top.child(0) : nullptr; }
-int Document::TopLevelCount() const { return s_->top.childCount(); }
-Node* Document::TopLevel(int row) const { return s_->top.child(row); }
+Node* Document::First() const { return s_->top->hasChildren() ? s_->top->child(0) : nullptr; }
+int Document::TopLevelCount() const { return s_->top->childCount(); }
+Node* Document::TopLevel(int row) const { return s_->top->child(row); }
 
-std::string_view Document::Store(std::string_view text) { return s_->arena.Store(text); }
+Document::TextChange Document::StoreText(Node* node, std::string_view text) {
+    TextArena& arena = s_->nodes.arena;
+    const std::string_view stored = arena.Store(text);
+    return {node, stored, arena.RefOfLast(stored)};
+}
+
+namespace {
+// Whether a node can keep `ref` in its `kids` field: it has no children and
+// the text has a reference.
+bool FitsCompact(const Node* node, std::uint32_t ref, bool extended) {
+    return !extended && ref != TextArena::kNoRef && !node->hasChildren();
+}
+}  // namespace
+
+void Document::ReserveFor(const TextChange* changes, std::size_t n) {
+    std::size_t extras = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!FitsCompact(changes[i].node, changes[i].ref, changes[i].node->Extended())) ++extras;
+    }
+    NodeStore& store = s_->nodes;
+    if (extras > store.freeExtras.size()) ReserveMore(store.extras, extras);
+}
+
+void Document::MakeExtended(Node* node, std::string_view text) noexcept {
+    NodeStore& store = s_->nodes;
+    if (node->Extended()) {
+        store.extras[node->start_].text = text;
+        return;
+    }
+    const NodeStore::Extra extra{text, node->leading(), node->fileLine()};
+    std::uint32_t id;
+    if (!store.freeExtras.empty()) {
+        id = store.freeExtras.back();
+        store.freeExtras.pop_back();
+        store.extras[id] = extra;
+    } else {
+        id = static_cast<std::uint32_t>(store.extras.size());
+        store.extras.push_back(extra);  // room was made beforehand
+    }
+    if (node->KidsKind() == Node::kArenaText || node->KidsKind() == Node::kDerived) {
+        node->SetKidsKind(Node::kRun);
+        node->kids_ = 0;
+    }
+    node->bits_ |= Node::kExtended;
+    node->start_ = id;
+}
+
+void Document::ApplyText(const TextChange& change) noexcept {
+    Node* node = change.node;
+    if (FitsCompact(node, change.ref, node->Extended())) {
+        node->SetKidsKind(Node::kArenaText);
+        node->kids_ = change.ref;
+    } else {
+        MakeExtended(node, change.text);
+    }
+    const std::string_view line = node->fileLine();
+    if (!line.empty() && ReadsAs(line, change.text))
+        node->bits_ |= Node::kUnchanged;
+    else
+        node->bits_ &= ~Node::kUnchanged;
+}
 
 Node* Document::AddRoot(std::string_view text) {
     Storage& s = *s_;
-    const std::string_view stored = Store(text);
-    ReserveChild(s.top.children_);
-    Node* node = s.NewNode(&s.top, stored, 0);
+    NodeStore& store = s.nodes;
+    TextChange change = StoreText(nullptr, text);
+    std::vector<std::uint32_t>& tops = store.lists[s.top->kids_];
+    ReserveOne(tops);
+    ReserveMore(store.extras, 1);
+    Node* node = store.NewNode(0, 0);
+    change.node = node;
+    ApplyText(change);
     for (TreeObserver* o : observers_) o->NodesAboutToBeAdded(nullptr, 0, 0);
-    s.top.children_.insert(s.top.children_.begin(), node);
-    for (std::size_t i = 1; i < s.top.children_.size(); ++i) s.top.children_[i]->row_ = static_cast<std::uint32_t>(i);
+    tops.insert(tops.begin(), node->Index());
+    for (std::size_t i = 1; i < tops.size(); ++i)
+        store.At(tops[i])->row_ = static_cast<std::uint32_t>(i);
     ++s.count;
     ForgetPosition();
     for (TreeObserver* o : observers_) o->NodesAdded(nullptr, 0, 0);
@@ -98,13 +131,57 @@ Node* Document::AddRoot(std::string_view text) {
 
 Node* Document::AddChild(Node* parent, std::string_view text) {
     Storage& s = *s_;
+    NodeStore& store = s.nodes;
     const int row = parent->childCount();
-    Node* shownParent = parent->sentinel_ ? nullptr : parent;
-    const std::string_view stored = Store(text);
-    ReserveChild(parent->children_);
-    Node* node = s.NewNode(parent, stored, static_cast<std::size_t>(row));
+    Node* shownParent = parent == s.top ? nullptr : parent;
+    // A parent without children may keep its text where its children go: it
+    // moves to an extra record, read first.
+    const bool leafText =
+        parent->KidsKind() == Node::kArenaText || parent->KidsKind() == Node::kDerived;
+    const std::string_view parentText = leafText ? parent->text() : std::string_view();
+    TextChange change = StoreText(nullptr, text);
+    // Room for the new node's extra record and the parent's, should either
+    // need one.
+    ReserveMore(store.extras, 2);
+    // The new node takes the index NewNode hands out next. A parent whose
+    // children are a run keeps it when that index continues the run; any
+    // other gets a list.
+    const std::uint32_t parentIndex = parent->Index();
+    const std::uint32_t index = store.PeekIndex();
+    const bool list = parent->KidsKind() == Node::kList;
+    const bool run = !list && index == parentIndex + 1 + static_cast<std::uint32_t>(row);
+    std::vector<std::uint32_t> fresh;
+    if (list) {
+        ReserveOne(store.lists[parent->kids_]);
+    } else if (!run) {
+        fresh.reserve(static_cast<std::size_t>(row) + 1);
+        for (int i = 0; i < row; ++i)
+            fresh.push_back(parentIndex + 1 + static_cast<std::uint32_t>(i));
+        fresh.push_back(index);
+        if (store.freeLists.empty()) ReserveOne(store.lists);
+    }
+    Node* node = store.NewNode(parentIndex, static_cast<std::uint32_t>(row));
+    change.node = node;
+    ApplyText(change);
+    if (leafText) MakeExtended(parent, parentText);
     for (TreeObserver* o : observers_) o->NodesAboutToBeAdded(shownParent, row, row);
-    parent->children_.push_back(node);
+    if (list) {
+        store.lists[parent->kids_].push_back(index);
+    } else if (run) {
+        ++parent->kids_;
+    } else {
+        std::uint32_t id;
+        if (!store.freeLists.empty()) {
+            id = store.freeLists.back();
+            store.freeLists.pop_back();
+            store.lists[id] = std::move(fresh);
+        } else {
+            id = static_cast<std::uint32_t>(store.lists.size());
+            store.lists.push_back(std::move(fresh));
+        }
+        parent->SetKidsKind(Node::kList);
+        parent->kids_ = id;
+    }
     ++s.count;
     ForgetPosition();
     for (TreeObserver* o : observers_) o->NodesAdded(shownParent, row, row);
@@ -147,62 +224,115 @@ Node* Document::NodeAt(std::size_t n) const {
 }
 
 Node* Document::Next(const Node* node) {
-    if (node->hasChildren()) return node->children_.front();
-    for (const Node* n = node; n->parent_ != nullptr; n = n->parent_) {
-        const Node* up = n->parent_;
-        if (n->row_ + 1 < up->children_.size()) return up->children_[n->row_ + 1];
+    if (node->hasChildren()) return node->child(0);
+    const NodeStore& store = node->Store();
+    for (const Node* n = node; n->parent_ != NodeStore::kNone;) {
+        const Node* up = store.At(n->parent_);
+        if (static_cast<int>(n->row_) + 1 < up->childCount())
+            return up->child(static_cast<int>(n->row_) + 1);
+        n = up;
     }
     return nullptr;
 }
 
 Node* Document::Prev(const Node* node) {
-    const Node* up = node->parent_;
-    if (up == nullptr) return nullptr;
-    if (node->row_ == 0) return up->sentinel_ ? nullptr : const_cast<Node*>(up);
-    Node* n = up->children_[node->row_ - 1];
-    while (n->hasChildren()) n = n->children_.back();
+    if (node->parent_ == NodeStore::kNone) return nullptr;
+    Node* up = node->Store().At(node->parent_);
+    if (node->row_ == 0) return node->parent_ == 0 ? nullptr : up;
+    Node* n = up->child(static_cast<int>(node->row_) - 1);
+    while (n->hasChildren()) n = n->child(n->childCount() - 1);
     return n;
 }
 
 void Document::Delete(Node* node) {
     Storage& s = *s_;
-    Node* up = node->parent_;
-    Node* shownParent = up->sentinel_ ? nullptr : up;
+    NodeStore& store = s.nodes;
+    Node* up = store.At(node->parent_);
+    Node* shownParent = up == s.top ? nullptr : up;
     const std::size_t row = node->row_;
-    // The free list gets room for the whole subtree before anything changes.
-    s.ReserveFree(SubtreeSize(node));
+    const int siblings = up->childCount();
+    // Room for everything the subtree gives back, and for a list of the
+    // siblings left when they were a run and the node is not its last.
+    SubtreeCounts counts;
+    auto count = [&counts](auto& self, const Node* n) -> void {
+        ++counts.nodes;
+        if (n->Extended()) ++counts.extras;
+        if (n->KidsKind() == Node::kList) ++counts.lists;
+        for (const Node* child : n->children()) self(self, child);
+    };
+    count(count, node);
+    ReserveMore(store.freeNodes, counts.nodes);
+    ReserveMore(store.freeExtras, counts.extras);
+    ReserveMore(store.freeLists, counts.lists);
+    const bool list = up->KidsKind() == Node::kList;
+    const bool shorten = !list && static_cast<int>(row) == siblings - 1;
+    std::vector<std::uint32_t> fresh;
+    if (!list && !shorten) {
+        fresh.reserve(static_cast<std::size_t>(siblings) - 1);
+        for (int i = 0; i < siblings; ++i) {
+            if (i != static_cast<int>(row))
+                fresh.push_back(up->Index() + 1 + static_cast<std::uint32_t>(i));
+        }
+        if (store.freeLists.empty()) ReserveOne(store.lists);
+    }
     for (TreeObserver* o : observers_) o->NodeAboutToBeRemoved(node);
-    up->children_.erase(up->children_.begin() + static_cast<std::ptrdiff_t>(row));
-    for (std::size_t i = row; i < up->children_.size(); ++i) up->children_[i]->row_ = static_cast<std::uint32_t>(i);
+    if (list) {
+        std::vector<std::uint32_t>& kids = store.lists[up->kids_];
+        kids.erase(kids.begin() + static_cast<std::ptrdiff_t>(row));
+    } else if (shorten) {
+        --up->kids_;
+    } else {
+        // Gives a free list id to the parent before the subtree returns its own.
+        std::uint32_t id;
+        if (!store.freeLists.empty()) {
+            id = store.freeLists.back();
+            store.freeLists.pop_back();
+            store.lists[id] = std::move(fresh);
+        } else {
+            id = static_cast<std::uint32_t>(store.lists.size());
+            store.lists.push_back(std::move(fresh));
+        }
+        up->SetKidsKind(Node::kList);
+        up->kids_ = id;
+    }
+    if (!shorten) {
+        const std::vector<std::uint32_t>& kids = store.lists[up->kids_];
+        for (std::size_t i = row; i < kids.size(); ++i)
+            store.At(kids[i])->row_ = static_cast<std::uint32_t>(i);
+    }
     // The free list itself is the queue of the walk over the subtree.
-    std::size_t next = s.free.size();
-    s.free.push_back(node);
-    while (next < s.free.size()) {
-        Node* n = s.free[next++];
-        s.free.insert(s.free.end(), n->children_.begin(), n->children_.end());
-        std::vector<Node*>().swap(n->children_);
+    std::size_t next = store.freeNodes.size();
+    store.freeNodes.push_back(node->Index());
+    while (next < store.freeNodes.size()) {
+        Node* n = store.At(store.freeNodes[next++]);
+        for (const Node* child : n->children()) store.freeNodes.push_back(child->Index());
+        if (n->KidsKind() == Node::kList) {
+            std::vector<std::uint32_t>().swap(store.lists[n->kids_]);
+            store.freeLists.push_back(n->kids_);
+        }
+        if (n->Extended()) {
+            store.extras[n->start_] = {};
+            store.freeExtras.push_back(n->start_);
+        }
         if (n == s.trailingOwner) {
             s.trailingOwner = nullptr;
             s.trailing = {};
         }
-        n->parent_ = nullptr;
-        n->text_ = {};
-        n->leading_ = {};
-        n->line_ = {};
+        n->parent_ = NodeStore::kNone;
+        n->bits_ = 0;
+        n->kids_ = 0;
+        n->start_ = 0;
         --s.count;
     }
     ForgetPosition();
     for (TreeObserver* o : observers_) o->NodeRemoved(shownParent, static_cast<int>(row));
 }
 
-void Document::SetTextOf(Node* node, std::string_view stored) {
-    node->text_ = stored;
-    node->unchanged_ = !node->line_.empty() && ReadsAs(node->line_, stored);
-}
-
 void Document::SetText(Node* node, std::string_view text) {
-    if (node->text_ == text) return;
-    SetTextOf(node, Store(text));
+    if (node->text() == text) return;
+    const TextChange change = StoreText(node, text);
+    ReserveFor(&change, 1);
+    ApplyText(change);
     const int row = node->row();
     NotifyTextsChanged(node->parent(), row, row);
 }
@@ -211,34 +341,63 @@ void Document::NotifyTextsChanged(Node* parent, int first, int last) {
     for (TreeObserver* o : observers_) o->TextsChanged(parent, first, last);
 }
 
-// Adds the nodes of a reading to a storage being built aside.
+// Adds the nodes of a reading to a storage being built aside. A section's
+// lines are made right after it, so its children are the run that follows
+// it; the root's children are a list.
 class Document::Builder : public IniReadHandler {
 public:
-    Builder(Storage& s, Node* root) : s_(s), root_(root) {}
+    Builder(Storage& s, Node* root)
+        : s_(s), store_(s.nodes), root_(root), roots_(store_.lists[root->kids_]) {}
     void Section(std::string_view header, std::string_view, const IniLineBytes& bytes) override {
-        ReserveChild(root_->children_);
-        section_ = Add(root_, header, bytes);
+        ReserveOne(roots_);
+        section_ = Add(root_->Index(), roots_.size(), header, bytes, false);
+        roots_.push_back(section_->Index());
     }
     void Line(std::string_view text, const IniLineBytes& bytes) override {
-        ReserveChild(section_->children_);
-        Add(section_, text, bytes);
+        Add(section_->Index(), section_->kids_, text, bytes, true);
+        ++section_->kids_;
     }
     Node* LastSection() const { return section_; }
 
 private:
-    Node* Add(Node* parent, std::string_view text, const IniLineBytes& bytes) {
-        Node* node = s_.NewNode(parent, text, parent->children_.size());
-        node->leading_ = bytes.leading;
-        node->line_ = bytes.line;
-        node->breakSize_ = static_cast<std::uint8_t>(bytes.lineBreak.size());
-        node->unchanged_ = true;
-        parent->children_.push_back(node);
+    // A node keeps where its line starts and the length of the dropped
+    // bytes before it. Its text is not kept when it is the line without its
+    // outer blanks; a line's other text is read again when first asked for.
+    // Anything else gets an extra record.
+    Node* Add(std::uint32_t parent, std::size_t row, std::string_view text,
+              const IniLineBytes& bytes, bool leaf) {
+        const std::string_view line = bytes.line;
+        const auto offset = static_cast<std::uint64_t>(line.data() - store_.base);
+        const bool fits = offset >> 40 == 0 && line.size() < Node::kLongLine &&
+                          bytes.leading.size() <= Node::kMaxLead;
+        const std::string_view trimmed = Trim(line);
+        const bool plain = text.data() == trimmed.data() && text.size() == trimmed.size();
+        const bool derived = fits && !plain && leaf;
+        const bool compact = fits && (plain || derived);
+        if (!compact) ReserveOne(store_.extras);
+        Node* node = store_.NewNode(parent, static_cast<std::uint32_t>(row));
+        node->bits_ = Node::kUnchanged;
+        if (compact) {
+            node->start_ = static_cast<std::uint32_t>(offset);
+            node->bits_ |= static_cast<std::uint32_t>(offset >> 32) | Node::kHasLine |
+                           static_cast<std::uint32_t>(bytes.leading.size()) << Node::kLeadShift;
+            if (derived) {
+                node->SetKidsKind(Node::kDerived);
+                store_.arena.DropLast(text);
+            }
+        } else {
+            node->bits_ |= Node::kExtended;
+            node->start_ = static_cast<std::uint32_t>(store_.extras.size());
+            store_.extras.push_back({text, bytes.leading, line});
+        }
         ++s_.count;
         return node;
     }
 
     Storage& s_;
+    NodeStore& store_;
     Node* root_;
+    std::vector<std::uint32_t>& roots_;
     Node* section_ = nullptr;
 };
 
@@ -246,15 +405,24 @@ Node* Document::ReadFile(std::string_view rootText, LargeBytes bytes, std::size_
                          IniReadingEnd& end) {
     auto fresh = std::make_unique<Storage>();
     Storage& s = *fresh;
+    NodeStore& store = s.nodes;
     s.bytes = std::move(bytes);
-    ReserveChild(s.top.children_);
-    Node* root = s.NewNode(&s.top, s.arena.Store(rootText), 0);
-    s.top.children_.push_back(root);
+    store.base = s.bytes.get();
+    // The root: a made node whose children are a list.
+    Node* root = store.NewNode(0, 0);
+    store.lists[0].push_back(root->Index());
+    store.lists.emplace_back();
+    root->SetKidsKind(Node::kList);
+    root->kids_ = static_cast<std::uint32_t>(store.lists.size() - 1);
+    store.extras.push_back({store.arena.Store(rootText), {}, {}});
+    root->bits_ |= Node::kExtended;
+    root->start_ = 0;
     s.count = 1;
 
     Builder builder(s, root);
     const std::string_view text(s.bytes.get(), size);
-    end = ReadIniInto(text, s.arena, builder);
+    end = ReadIniInto(text, store.arena, builder);
+    store.end = end.Tail.data();
     s.eol = end.LineBreak.empty() ? std::string("\r\n") : std::string(end.LineBreak);
     s.bom = end.ByteOrderMark;
     s.head = end.Head;

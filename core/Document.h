@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -11,6 +12,7 @@
 
 #include "LargeBuffer.h"
 #include "Node.h"
+#include "ReserveMore.h"
 #include "TextArena.h"
 
 namespace keyloft {
@@ -95,7 +97,8 @@ public:
     // the file's bytes. The new tree is built aside: when building fails
     // (memory), the document and its views are exactly as before. Notifies
     // one reset. Returns the root; `end` receives the reading's counts.
-    Node* ReadFile(std::string_view rootText, LargeBytes bytes, std::size_t size, IniReadingEnd& end);
+    Node* ReadFile(std::string_view rootText, LargeBytes bytes, std::size_t size,
+                   IniReadingEnd& end);
 
     // --- observers --------------------------------------------------------
     void AddObserver(TreeObserver* observer);
@@ -103,34 +106,17 @@ public:
 
 private:
     // Everything a document holds besides its observers, so that a load can
-    // build a whole new one aside and swap it in. The top sentinel lives
-    // here, on the heap, so its address survives the swap.
+    // build a whole new one aside and swap it in. The nodes' store lives
+    // here, on the heap, so that its address (which every node's chunk
+    // names) survives the swap.
     struct Storage {
         Storage();
-        ~Storage();
-        Storage(const Storage&) = delete;
-        Storage& operator=(const Storage&) = delete;
-        // Takes a node from the free list or a chunk; throws bad_alloc.
-        Node* NewNode(Node* parent, std::string_view text, std::size_t row);
-        // Makes room for `n` more entries in the free list.
-        void ReserveFree(std::size_t n) { free.reserve(free.size() + n); }
-
-        // Hidden parent of the top-level nodes, so that every node has a
-        // parent and walks need no special case.
-        Node top;
+        NodeStore nodes;
+        // Hidden parent of the top-level nodes (index 0), so that every node
+        // has a parent and walks need no special case.
+        Node* top = nullptr;
         std::size_t count = 0;
-        // Nodes are taken from chunks and recycled through a free list, so
-        // a load of millions of lines makes a few large allocations.
-        struct Chunk {
-            LargeBytes memory;
-            std::size_t capacity = 0;
-            std::size_t used = 0;  // constructed nodes, from the start
-            Node* nodes() const { return reinterpret_cast<Node*>(memory.get()); }
-        };
-        std::vector<Chunk> chunks;
-        std::vector<Node*> free;
         LargeBytes bytes;
-        TextArena arena;
         std::string eol = "\r\n";
         bool bom = false;
         bool utf8 = true;
@@ -139,6 +125,12 @@ private:
         const Node* trailingOwner = nullptr;
         std::string_view tail;
     };
+    // A new text stored for a node, before the node takes it.
+    struct TextChange {
+        Node* node;
+        std::string_view text;
+        std::uint32_t ref;
+    };
     class Builder;
     template <class Rule>
     void Rewrite(Node* parent, bool withParent, int first, int last, Rule rule);
@@ -146,8 +138,16 @@ private:
     void Replace(std::unique_ptr<Storage> fresh);
     void ForgetPosition() const { cachedNode_ = nullptr; }
     void NotifyTextsChanged(Node* parent, int first, int last);
-    static void SetTextOf(Node* node, std::string_view stored);
-    std::string_view Store(std::string_view text);
+    // Stores `text` for `node`; throws bad_alloc.
+    TextChange StoreText(Node* node, std::string_view text);
+    // Makes room for the extra records `changes` need, so that ApplyText
+    // cannot fail; throws bad_alloc.
+    void ReserveFor(const TextChange* changes, std::size_t n);
+    // Gives the node its new text; cannot fail after ReserveFor.
+    void ApplyText(const TextChange& change) noexcept;
+    // Moves a node's fields to an extra record with the text `text`; needs
+    // room for one.
+    void MakeExtended(Node* node, std::string_view text) noexcept;
 
     std::unique_ptr<Storage> s_;
     std::vector<TreeObserver*> observers_;
@@ -170,17 +170,21 @@ template <class Rule>
 void Document::Rewrite(Node* parent, bool withParent, int first, int last, Rule rule) {
     // Every new text is stored before any node changes, so that running out
     // of memory half-way leaves all of them as they were.
-    std::vector<std::pair<Node*, std::string_view>> changes;
+    std::vector<TextChange> changes;
     std::string scratch;
     auto consider = [&](Node* node) {
-        scratch.assign(node->text_);
-        if (rule(scratch) && scratch != node->text_) changes.emplace_back(node, Store(scratch));
+        scratch.assign(node->text());
+        if (rule(scratch) && scratch != node->text()) {
+            ReserveMore(changes, 1);
+            changes.push_back(StoreText(node, scratch));
+        }
     };
     if (withParent) consider(parent);
     const bool parentChanged = !changes.empty();
     for (int row = first; row <= last; ++row) consider(parent->child(row));
     if (changes.empty()) return;
-    for (const auto& [node, text] : changes) SetTextOf(node, text);
+    ReserveFor(changes.data(), changes.size());
+    for (const TextChange& change : changes) ApplyText(change);
     if (parentChanged) NotifyTextsChanged(parent->parent(), parent->row(), parent->row());
     if (changes.size() > (parentChanged ? 1u : 0u)) NotifyTextsChanged(parent, first, last);
 }

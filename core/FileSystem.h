@@ -16,11 +16,13 @@ struct FileBytes {
     std::size_t size = 0;
 };
 
-// What one line of a loaded file costs in memory besides its bytes: its node
-// and its place in the parent's child list, at the peak of a load (the list
-// grows by doubling). Measured at about 105 bytes per line while loading ten
-// million one-character keys; follow it when the node layout changes.
-inline constexpr std::size_t kNodeBytesPerLine = 112;
+// What one line of a loaded file costs in memory besides its bytes, at the
+// peak of a load: its node (20 bytes) and, for a section, its place in the
+// root's child list (4 bytes, twice that while the list grows by doubling).
+// Measured at about 21 bytes per line while loading ten million
+// one-character keys, and 26 for ten million lines of one-key sections;
+// follow it when the node layout changes.
+inline constexpr std::size_t kNodeBytesPerLine = 32;
 
 // Reads the whole regular file at `path` (links followed). A folder, a FIFO,
 // a device or a socket is "File access denied" at once: nothing is read from

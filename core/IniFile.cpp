@@ -82,27 +82,59 @@ private:
 
 // Writes a node's line and its subtree: a line nobody changed exactly as it
 // stood, a changed one as its text with its own break, a new one as its text
-// with the document's break.
-void WriteSubtree(const Document& doc, const Node* node, Output& out) {
-    if (node->level() > 0) {
-        if (!node->leading().empty()) {
-            out.StartLine();
-            out.AppendRaw(node->leading());
+// with the document's break. Unchanged lines that follow each other in the
+// file are written as one piece of it, with what was dropped between them.
+class SubtreeWriter {
+public:
+    SubtreeWriter(const Document& doc, Output& out) : doc_(doc), out_(out) {}
+    ~SubtreeWriter() = default;
+
+    void Write(const Node* node, int depth) {
+        if (depth > 0) WriteLine(node);
+        for (const Node* child : node->children()) Write(child, depth + 1);
+        if (node == doc_.TrailingOwner()) {
+            Flush();
+            out_.StartLine();
+            out_.AppendRaw(doc_.Trailing());
         }
-        out.StartLine();
-        if (node->unchanged()) {
-            out.Append({node->fileLine().data(), node->fileLine().size() + node->lineBreak().size()});
+    }
+    // Writes the pending run of unchanged lines.
+    void Flush() {
+        if (last_ == nullptr) return;
+        const std::string_view line = last_->lineWithBreak();
+        out_.Append({begin_, static_cast<std::size_t>(line.data() + line.size() - begin_)});
+        last_ = nullptr;
+    }
+
+private:
+    void WriteLine(const Node* node) {
+        const bool unchanged = node->unchanged();
+        if (unchanged && last_ != nullptr && node->followsInFile(last_)) {
+            last_ = node;
+            return;
+        }
+        Flush();
+        const std::string_view leading = node->leading();
+        if (!leading.empty()) {
+            out_.StartLine();
+            out_.AppendRaw(leading);
+        }
+        out_.StartLine();
+        if (unchanged) {
+            begin_ = node->fileLine().data();
+            last_ = node;
         } else {
-            out.Append(node->text());
-            out.Append(node->fileLine().empty() ? std::string_view(doc.LineEnding()) : node->lineBreak());
+            out_.Append(node->text());
+            out_.Append(node->fileLine().empty() ? std::string_view(doc_.LineEnding())
+                                                 : node->lineBreak());
         }
     }
-    for (const Node* child : node->children()) WriteSubtree(doc, child, out);
-    if (node == doc.TrailingOwner()) {
-        out.StartLine();
-        out.AppendRaw(doc.Trailing());
-    }
-}
+
+    const Document& doc_;
+    Output& out_;
+    const char* begin_ = nullptr;
+    const Node* last_ = nullptr;
+};
 
 }  // namespace
 
@@ -110,7 +142,9 @@ void SerializeDocument(const Document& doc, const std::function<void(std::string
     Output out(write, doc.LineEnding());
     if (doc.HasByteOrderMark()) out.AppendMark("\xEF\xBB\xBF");
     out.Append(doc.Head());
-    for (int row = 0; row < doc.TopLevelCount(); ++row) WriteSubtree(doc, doc.TopLevel(row), out);
+    SubtreeWriter writer(doc, out);
+    for (int row = 0; row < doc.TopLevelCount(); ++row) writer.Write(doc.TopLevel(row), 0);
+    writer.Flush();
     // What follows a NUL was never read: it stays at the very end, and what
     // was added stands before it, where the next load reads it.
     out.Append(doc.Tail());

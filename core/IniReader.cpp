@@ -42,6 +42,12 @@ public:
         for (int i = 0; i < count_; ++i) scratch.append(parts_[i]);
         return arena.Store(scratch);
     }
+    std::string_view Join(std::string& scratch) const {
+        if (count_ <= 1) return count_ == 0 ? std::string_view() : parts_[0];
+        scratch.clear();
+        for (int i = 0; i < count_; ++i) scratch.append(parts_[i]);
+        return scratch;
+    }
     bool Equals(std::string_view text) const {
         for (int i = 0; i < count_; ++i) {
             if (text.substr(0, parts_[i].size()) != parts_[i]) return false;
@@ -133,6 +139,11 @@ private:
 bool ReadsAs(std::string_view line, std::string_view text) {
     const LineReading reading = ReadLine(line);
     return reading.kind != LineKind::Ignored && reading.text.Equals(text);
+}
+
+std::string_view ReadText(std::string_view line, std::string& scratch) {
+    const LineReading reading = ReadLine(line);
+    return reading.kind == LineKind::Ignored ? std::string_view() : reading.text.Join(scratch);
 }
 
 IniReadingEnd ReadIniInto(std::string_view text, TextArena& arena, IniReadHandler& handler) {

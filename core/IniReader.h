@@ -91,6 +91,10 @@ std::vector<IniSection> ReadIniSections(std::string_view text, TextArena& arena)
 // `text`. Allocates nothing.
 bool ReadsAs(std::string_view line, std::string_view text);
 
+// The text of the node the reading makes of the one line `line`: a view of
+// `line`, or built in `scratch`. Empty for a line the reading drops.
+std::string_view ReadText(std::string_view line, std::string& scratch);
+
 // Blank for trimming: codes 0 to 32.
 constexpr bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
 std::string_view Trim(std::string_view text);

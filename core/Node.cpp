@@ -1,12 +1,119 @@
-// Derived values of a node.
+// Derived values of a node, and the chunks nodes live in.
 #include "Node.h"
 
+#include <new>
+#include <string>
+
+#include "ReserveMore.h"
+
 namespace keyloft {
+
+namespace {
+// Small documents take chunks one by one; larger ones take 2 MB slabs of 32
+// chunks, which the large-block allocator backs with huge pages.
+constexpr std::size_t kSmallChunks = 8;
+constexpr std::size_t kSlabBytes = 2 * 1024 * 1024;
+constexpr std::size_t kChunksPerSlab = kSlabBytes / NodeStore::kChunkBytes;
+constexpr std::align_val_t kChunkAlign{NodeStore::kChunkBytes};
+}  // namespace
+
+static_assert(sizeof(Node) == 20, "the layout described in Node.h");
+static_assert(sizeof(NodeStore::ChunkHeader) <= NodeStore::kHeaderBytes);
 
 int Node::level() const {
     int level = 0;
     for (const Node* up = parent(); up != nullptr; up = up->parent()) ++level;
     return level;
+}
+
+namespace {
+// Length of the break right after `line` in the store's bytes.
+std::size_t BreakAfter(const NodeStore& store, std::string_view line) {
+    const char* at = line.data() + line.size();
+    if (at < store.end && *at == '\r') return at + 1 < store.end && at[1] == '\n' ? 2 : 1;
+    return at < store.end && *at == '\n' ? 1 : 0;
+}
+}  // namespace
+
+std::string_view Node::lineBreak() const {
+    const std::string_view line = fileLine();
+    if (line.data() == nullptr) return {};
+    return {line.data() + line.size(), BreakAfter(Store(), line)};
+}
+
+std::string_view Node::lineWithBreak() const {
+    const std::string_view line = fileLine();
+    if (line.data() == nullptr) return {};
+    return {line.data(), line.size() + BreakAfter(Store(), line)};
+}
+
+std::string_view Node::Materialise() const {
+    NodeStore& store = Store();
+    std::string scratch;
+    const std::string_view stored = store.arena.Store(ReadText(fileLine(), scratch));
+    const std::uint32_t ref = store.arena.RefOfLast(stored);
+    // The node's fields change, not its text: nothing the document tells its
+    // observers about.
+    Node* self = const_cast<Node*>(this);
+    if (ref != TextArena::kNoRef) {
+        self->SetKidsKind(kArenaText);
+        self->kids_ = ref;
+        return stored;
+    }
+    store.extras.push_back({stored, leading(), fileLine()});
+    self->SetKidsKind(kRun);
+    self->kids_ = 0;
+    self->bits_ |= kExtended;
+    self->start_ = static_cast<std::uint32_t>(store.extras.size() - 1);
+    return stored;
+}
+
+NodeStore::NodeStore() = default;
+
+NodeStore::~NodeStore() {
+    for (char* chunk : small_) ::operator delete(chunk, kChunkAlign);
+}
+
+void NodeStore::Grow() {
+    const bool slab = small_.size() >= kSmallChunks;
+    ReserveMore(chunks_, kChunksPerSlab);
+    ReserveMore(small_, 1);
+    ReserveMore(slabs_, 1);
+    std::vector<char*> fresh;
+    if (slab) {
+        LargeBytes memory = AllocateLarge(kSlabBytes);
+        if (!memory) throw std::bad_alloc();
+        for (std::size_t i = 0; i < kChunksPerSlab; ++i)
+            chunks_.push_back(memory.get() + i * kChunkBytes);
+        slabs_.push_back(std::move(memory));
+    } else {
+        auto* chunk = static_cast<char*>(::operator new(kChunkBytes, kChunkAlign, std::nothrow));
+        if (chunk == nullptr) throw std::bad_alloc();
+        small_.push_back(chunk);
+        chunks_.push_back(chunk);
+    }
+}
+
+Node* NodeStore::NewNode(std::uint32_t parent, std::uint32_t row) {
+    std::uint32_t index;
+    if (!freeNodes.empty()) {
+        index = freeNodes.back();
+        freeNodes.pop_back();
+    } else {
+        if (used_ == kNone - 1) throw std::bad_alloc();
+        const std::size_t chunk = used_ / kNodesPerChunk;
+        if (chunk == chunks_.size()) Grow();
+        if (used_ % kNodesPerChunk == 0) {
+            auto* header = reinterpret_cast<ChunkHeader*>(chunks_[chunk]);
+            header->store = this;
+            header->first = used_;
+        }
+        index = used_++;
+    }
+    Node* node = new (At(index)) Node;
+    node->parent_ = parent;
+    node->row_ = row;
+    return node;
 }
 
 }  // namespace keyloft

@@ -1,14 +1,47 @@
-// One node of the document tree: a line of text with its place in the tree.
+// One node of the document tree, and the store that holds the nodes.
+//
+// Memory layout. A node is 20 bytes: five 32-bit words, no pointers.
+//   parent  index of the parent node (index 0 is the hidden top node)
+//   row     position among the siblings
+//   kids    the children: a count when they are the run of nodes right after
+//           this one (how a reading lays out a section's lines), or an entry
+//           of the store's child lists once edited; for a node without
+//           children it may instead be the arena reference of its text
+//   start   low 32 bits of the offset of the node's line in the file's
+//           bytes; for an extended node, its extra record
+//   bits    the offset's high 8 bits, whether the node has a file line, the
+//           unchanged mark, the extended mark, the kind of `kids` (2) and
+//           the length of the dropped bytes right before the line (19)
+// The line itself runs from its offset to the first line break, and its
+// break is the bytes found there, so neither length is kept. A node read
+// from a file costs those 20 bytes (a section 4 more in the root's child
+// list) and nothing else: a text that is the line without its outer blanks
+// is cut from the line on each call; any other text of a line ("a = b" reads
+// as "a=b") is read again from the line the first time it is asked for and
+// only then stored in the arena (its bytes, 2 more and a reference in
+// `kids`). What does not fit (a section whose header text
+// differs from its line, a changed node with children, lines of 64 KB and
+// more, dropped runs of 512 KB and more) goes to a 48-byte extra record.
+// Nodes live in 64 KB chunks, aligned on 64 KB, each starting with a header
+// naming the store: a Node* finds its store and its index from its own
+// address, and addresses never move.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
+#include <memory>
 #include <string_view>
 #include <vector>
+
+#include "IniReader.h"
+#include "LargeBuffer.h"
+#include "TextArena.h"
 
 namespace keyloft {
 
 class Document;
+class NodeStore;
 
 // Nodes are owned by their Document and live until deleted or cleared; the
 // Document hands out plain pointers. The text is a view into storage the
@@ -16,48 +49,260 @@ class Document;
 // node's text is set again or the node is destroyed.
 class Node {
 public:
+    class Children;
+
     Node() = default;
     Node(const Node&) = delete;
     Node& operator=(const Node&) = delete;
 
-    std::string_view text() const { return text_; }
+    // The text. The first call on a line whose text differs from the line
+    // stores that text, and may throw std::bad_alloc.
+    std::string_view text() const;
+    // The same without storing anything: built in `scratch` when it is not
+    // stored, and then valid until `scratch` changes.
+    std::string_view text(std::string& scratch) const;
     // The node it hangs under, or nullptr for a top-level node.
-    Node* parent() const { return parent_ != nullptr && !parent_->sentinel_ ? parent_ : nullptr; }
+    Node* parent() const;
     // Number of ancestors: 0 for the root, 1 for a section, 2 for a key.
     int level() const;
-    int childCount() const { return static_cast<int>(children_.size()); }
-    bool hasChildren() const { return !children_.empty(); }
-    Node* child(int row) const { return children_[static_cast<std::size_t>(row)]; }
+    int childCount() const;
+    bool hasChildren() const { return childCount() != 0; }
+    Node* child(int row) const;
     // Position among its siblings (or among the top-level nodes); O(1).
     int row() const { return static_cast<int>(row_); }
-    const std::vector<Node*>& children() const { return children_; }
+    // The children in order, as a range of Node*.
+    Children children() const;
 
     // Raw bytes the reading dropped right before this node's line (blank
     // lines, plain comments), line breaks included. Save writes them back in
     // front of the node.
-    std::string_view leading() const { return leading_; }
+    std::string_view leading() const;
     // The line this node was read from, as it stood in the file (blanks
     // included, without its break); empty for a node made in the editor.
-    std::string_view fileLine() const { return line_; }
+    std::string_view fileLine() const;
     // That line's own break, right after it in the file's bytes; empty for a
     // made node and for a last line that had none.
-    std::string_view lineBreak() const { return {line_.data() + line_.size(), breakSize_}; }
+    std::string_view lineBreak() const;
+    // The line and its break in one view.
+    std::string_view lineWithBreak() const;
+    // Whether this node's line comes right after the line of `previous` in
+    // the file, with nothing between them but this node's dropped bytes:
+    // both were read, one after the other, and are still in the document.
+    bool followsInFile(const Node* previous) const;
     // Whether the text is still the one the reading gave the file's line, so
     // that the line can be written back exactly as it stood.
-    bool unchanged() const { return unchanged_; }
+    bool unchanged() const { return (bits_ & kUnchanged) != 0; }
 
 private:
     friend class Document;
-    Node* parent_ = nullptr;
-    std::vector<Node*> children_;
-    std::string_view text_;
-    std::string_view leading_;
-    std::string_view line_;
+    friend class NodeStore;
+
+    // What `kids_` holds: a run's count, a list, the arena reference of
+    // the text, or nothing yet for a text read again from the line.
+    enum Kids : std::uint32_t { kRun = 0, kList = 1, kArenaText = 2, kDerived = 3 };
+    static constexpr std::uint32_t kHasLine = 1u << 8;
+    static constexpr std::uint32_t kUnchanged = 1u << 9;
+    static constexpr std::uint32_t kExtended = 1u << 10;
+    static constexpr std::uint32_t kKidsShift = 11;
+    static constexpr std::uint32_t kLeadShift = 13;
+    static constexpr std::uint32_t kMaxLead = (1u << 19) - 1;
+    // Longest line a compact node keeps: finding its end is a scan.
+    static constexpr std::size_t kLongLine = 64 * 1024;
+
+    NodeStore& Store() const;
+    std::uint32_t Index() const;
+    bool Extended() const { return (bits_ & kExtended) != 0; }
+    Kids KidsKind() const { return static_cast<Kids>((bits_ >> kKidsShift) & 3u); }
+    void SetKidsKind(Kids kind) {
+        bits_ = (bits_ & ~(3u << kKidsShift)) | (static_cast<std::uint32_t>(kind) << kKidsShift);
+    }
+    std::uint64_t Offset() const {
+        return start_ | (static_cast<std::uint64_t>(bits_ & 0xFFu) << 32);
+    }
+    std::uint32_t Lead() const { return bits_ >> kLeadShift; }
+    // Reads the text again from the line and stores it.
+    std::string_view Materialise() const;
+
+    std::uint32_t parent_ = 0;
     std::uint32_t row_ = 0;
-    std::uint8_t breakSize_ = 0;
-    bool unchanged_ = false;
-    // The hidden node whose children are the top-level nodes.
-    bool sentinel_ = false;
+    std::uint32_t kids_ = 0;
+    std::uint32_t start_ = 0;
+    std::uint32_t bits_ = 0;
 };
+
+// The nodes of one document and what their compact fields refer to: the
+// file's bytes, the text arena, child lists and extra records.
+class NodeStore {
+public:
+    static constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+    static constexpr std::size_t kChunkBytes = 64 * 1024;
+    struct ChunkHeader {
+        NodeStore* store;
+        std::uint32_t first;  // index of the chunk's first node
+    };
+    static constexpr std::size_t kHeaderBytes = 16;
+    static constexpr std::size_t kNodesPerChunk = (kChunkBytes - kHeaderBytes) / sizeof(Node);
+
+    // What a node keeps when its fields do not fit the compact form.
+    struct Extra {
+        std::string_view text;
+        std::string_view leading;
+        std::string_view line;
+    };
+
+    NodeStore();
+    ~NodeStore();
+    NodeStore(const NodeStore&) = delete;
+    NodeStore& operator=(const NodeStore&) = delete;
+
+    Node* At(std::uint32_t index) const {
+        return reinterpret_cast<Node*>(chunks_[index / kNodesPerChunk] + kHeaderBytes) +
+               index % kNodesPerChunk;
+    }
+    // A fresh node (no line, no children, empty text) from the free list or
+    // a chunk; throws bad_alloc.
+    Node* NewNode(std::uint32_t parent, std::uint32_t row);
+    // The index the next NewNode hands out.
+    std::uint32_t PeekIndex() const { return freeNodes.empty() ? used_ : freeNodes.back(); }
+
+    // The loaded file's bytes, which compact nodes point into, up to the
+    // end of what the reading read.
+    const char* base = nullptr;
+    const char* end = nullptr;
+    // The file line that starts at `at`: up to its CR or LF.
+    std::string_view LineAt(const char* at) const {
+        const char* e = at;
+        while (e < end && *e != '\n' && *e != '\r') ++e;
+        return {at, static_cast<std::size_t>(e - at)};
+    }
+    TextArena arena;
+    std::vector<std::vector<std::uint32_t>> lists;
+    std::vector<Extra> extras;
+    std::vector<std::uint32_t> freeNodes, freeLists, freeExtras;
+
+private:
+    void Grow();
+
+    std::vector<char*> chunks_;
+    std::vector<char*> small_;  // chunks of their own, freed one by one
+    std::vector<LargeBytes> slabs_;
+    std::uint32_t used_ = 0;
+};
+
+// The children of a node as a range of Node*.
+class Node::Children {
+public:
+    class iterator {
+    public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = Node*;
+        using difference_type = std::ptrdiff_t;
+        using pointer = Node* const*;
+        using reference = Node*;
+        iterator() = default;
+        iterator(const Node* parent, int row) : parent_(parent), row_(row) {}
+        Node* operator*() const { return parent_->child(row_); }
+        iterator& operator++() {
+            ++row_;
+            return *this;
+        }
+        iterator operator++(int) {
+            iterator old = *this;
+            ++row_;
+            return old;
+        }
+        bool operator==(const iterator& other) const { return row_ == other.row_; }
+
+    private:
+        const Node* parent_ = nullptr;
+        int row_ = 0;
+    };
+    explicit Children(const Node* parent) : parent_(parent) {}
+    iterator begin() const { return {parent_, 0}; }
+    iterator end() const { return {parent_, parent_->childCount()}; }
+    std::size_t size() const { return static_cast<std::size_t>(parent_->childCount()); }
+    bool empty() const { return size() == 0; }
+
+private:
+    const Node* parent_;
+};
+
+inline NodeStore& Node::Store() const {
+    const auto chunk = reinterpret_cast<std::uintptr_t>(this) & ~(NodeStore::kChunkBytes - 1);
+    return *reinterpret_cast<const NodeStore::ChunkHeader*>(chunk)->store;
+}
+
+inline std::uint32_t Node::Index() const {
+    const auto at = reinterpret_cast<std::uintptr_t>(this);
+    const auto chunk = at & ~(NodeStore::kChunkBytes - 1);
+    const auto* header = reinterpret_cast<const NodeStore::ChunkHeader*>(chunk);
+    return header->first +
+           static_cast<std::uint32_t>((at - chunk - NodeStore::kHeaderBytes) / sizeof(Node));
+}
+
+inline Node* Node::parent() const {
+    return parent_ == 0 || parent_ == NodeStore::kNone ? nullptr : Store().At(parent_);
+}
+
+inline int Node::childCount() const {
+    switch (KidsKind()) {
+        case kRun:
+            return static_cast<int>(kids_);
+        case kList:
+            return static_cast<int>(Store().lists[kids_].size());
+        default:
+            return 0;
+    }
+}
+
+inline Node* Node::child(int row) const {
+    const NodeStore& store = Store();
+    if (KidsKind() == kList) return store.At(store.lists[kids_][static_cast<std::size_t>(row)]);
+    return store.At(Index() + 1 + static_cast<std::uint32_t>(row));
+}
+
+inline bool Node::followsInFile(const Node* previous) const {
+    // Nodes are made in the order of the reading, so consecutive indexes of
+    // read nodes are consecutive kept lines; a deleted node breaks the chain
+    // since a reused index holds a node made in the editor.
+    const bool read = (bits_ & kHasLine) != 0 || (Extended() && !fileLine().empty());
+    const bool previousRead = (previous->bits_ & kHasLine) != 0 ||
+                              (previous->Extended() && !previous->fileLine().empty());
+    return read && previousRead && &Store() == &previous->Store() &&
+           Index() == previous->Index() + 1;
+}
+
+inline Node::Children Node::children() const { return Children(this); }
+
+inline std::string_view Node::fileLine() const {
+    const NodeStore& store = Store();
+    if (Extended()) return store.extras[start_].line;
+    if ((bits_ & kHasLine) == 0) return {};
+    return store.LineAt(store.base + Offset());
+}
+
+inline std::string_view Node::leading() const {
+    if (Extended()) return Store().extras[start_].leading;
+    if ((bits_ & kHasLine) == 0) return {};
+    return {Store().base + Offset() - Lead(), Lead()};
+}
+
+inline std::string_view Node::text() const {
+    const NodeStore& store = Store();
+    if (Extended()) return store.extras[start_].text;
+    switch (KidsKind()) {
+        case kArenaText:
+            return store.arena.At(kids_);
+        case kDerived:
+            return Materialise();
+        default:
+            return (bits_ & kHasLine) == 0 ? std::string_view() : Trim(fileLine());
+    }
+}
+
+inline std::string_view Node::text(std::string& scratch) const {
+    if (!Extended() && KidsKind() == kDerived) return ReadText(fileLine(), scratch);
+    return text();
+}
 
 }  // namespace keyloft

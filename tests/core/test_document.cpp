@@ -27,7 +27,8 @@ using test::LoadText;
 using test::NodesInOrder;
 using test::SectionShape;
 
-std::vector<std::string> Texts(const std::vector<Node*>& nodes) {
+template <class Nodes>
+std::vector<std::string> Texts(const Nodes& nodes) {
     std::vector<std::string> out;
     for (const Node* n : nodes) out.emplace_back(n->text());
     return out;
