@@ -29,11 +29,13 @@ work=build/fuzz/corpus
 mkdir -p "$work" tests/fuzz/corpus
 
 options=(-max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048
-    -print_final_stats=1 -artifact_prefix=build/fuzz/)
+    -print_final_stats=1 -artifact_prefix="$root/build/fuzz/")
 if ((jobs > 1)); then
     options+=(-jobs="$jobs" -workers="$jobs")
 fi
-"$fuzzer" "${options[@]}" "$work" tests/fuzz/corpus tests/data
+# With parallel jobs libFuzzer writes fuzz-N.log into the current folder:
+# run it from the build folder.
+(cd build/fuzz && "$root/$fuzzer" "${options[@]}" "$root/$work" "$root/tests/fuzz/corpus" "$root/tests/data")
 
 # Keep only what adds coverage to the committed corpus.
 "$fuzzer" -merge=1 tests/fuzz/corpus "$work" 2>&1 | tail -n 2

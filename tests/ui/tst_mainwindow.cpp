@@ -157,12 +157,7 @@ void buildScript(DialogScript& script, const QStringList& steps, const QDir& fol
             script.then(onlyOn<QFileDialog>([](QFileDialog* files) { files->reject(); }));
         } else if (step.startsWith("file:")) {
             const QString path = folder.filePath(step.mid(5));
-            script.then(onlyOn<QFileDialog>([path](QFileDialog* files) {
-                // As a user types the name and presses Enter.
-                auto* name = files->findChild<QLineEdit*>("fileNameEdit");
-                name->setText(path);
-                QTest::keyClick(name, Qt::Key_Return);
-            }));
+            script.chooseFile(path);
         } else {
             script.then(onlyOn<QMessageBox>([step](QMessageBox* box) {
                 for (QAbstractButton* button : box->buttons()) {

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
+#include <QAbstractItemView>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLabel>
@@ -54,6 +55,10 @@ DialogScript& DialogScript::typeAndAccept(const QString& text) {
             // As a user types a name into the dialog and presses Enter.
             auto* name = files->findChild<QLineEdit*>("fileNameEdit");
             name->setText(text);
+            // Typed with the keyboard, the name replaces any file selected in
+            // the listing; the dialog does that only while the field has the
+            // focus, which the window system may not have given it yet.
+            for (auto* view : files->findChildren<QAbstractItemView*>()) view->clearSelection();
             QTest::keyClick(name, Qt::Key_Return);
         }
     });
