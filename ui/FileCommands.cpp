@@ -44,8 +44,16 @@ void TForm1::actOpenExecute() {
 std::optional<QString> TForm1::AskFile(QFileDialog* dialog, const QString& folder,
                                        const QString& name) {
     dialog->setDirectory(folder);
-    if (!name.isNull()) dialog->selectFile(name);
-    if (auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit")) edit->selectAll();
+    // The offered name goes straight into the name field: selectFile would
+    // also select the file in the listing once the folder has been read in
+    // the background, and that late selection would win over a name typed
+    // meanwhile.
+    if (auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit")) {
+        if (!name.isNull()) edit->setText(name);
+        edit->selectAll();
+    } else if (!name.isNull()) {
+        dialog->selectFile(name);
+    }
     const bool accepted = dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty();
     if (!accepted) {
         lastFolder_ = dialog->directory().absolutePath();

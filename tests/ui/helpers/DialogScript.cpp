@@ -7,6 +7,7 @@
 #include <QElapsedTimer>
 #include <QAbstractItemView>
 #include <QFileDialog>
+#include <QFileSystemModel>
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -53,6 +54,14 @@ DialogScript& DialogScript::typeAndAccept(const QString& text) {
             input->accept();
         } else if (auto* files = qobject_cast<QFileDialog*>(dialog)) {
             // As a user types a name into the dialog and presses Enter.
+            // A user types well after the dialog has listed its folder, which
+            // it reads in the background; answering before that races with
+            // the listing's late updates of the selection and the name field.
+            if (auto* model = files->findChild<QFileSystemModel*>()) {
+                const QString folder = files->directory().absolutePath();
+                WaitFor([&] { return model->rowCount(model->index(folder)) > 0; }, 2000);
+                QTest::qWait(50);
+            }
             auto* name = files->findChild<QLineEdit*>("fileNameEdit");
             name->setText(text);
             // Typed with the keyboard, the name replaces any file selected in
