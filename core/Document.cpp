@@ -129,6 +129,21 @@ Node* Document::AddRoot(std::string_view text) {
     return node;
 }
 
+namespace {
+// Puts `kids` into a free entry of the store's child lists, or a new one at
+// the end, and returns its id. The caller has made room, so it cannot throw.
+std::uint32_t AddList(NodeStore& store, std::vector<std::uint32_t>&& kids) {
+    if (!store.freeLists.empty()) {
+        const std::uint32_t id = store.freeLists.back();
+        store.freeLists.pop_back();
+        store.lists[id] = std::move(kids);
+        return id;
+    }
+    store.lists.push_back(std::move(kids));
+    return static_cast<std::uint32_t>(store.lists.size() - 1);
+}
+}  // namespace
+
 Node* Document::AddChild(Node* parent, std::string_view text) {
     Storage& s = *s_;
     NodeStore& store = s.nodes;
@@ -170,17 +185,8 @@ Node* Document::AddChild(Node* parent, std::string_view text) {
     } else if (run) {
         ++parent->kids_;
     } else {
-        std::uint32_t id;
-        if (!store.freeLists.empty()) {
-            id = store.freeLists.back();
-            store.freeLists.pop_back();
-            store.lists[id] = std::move(fresh);
-        } else {
-            id = static_cast<std::uint32_t>(store.lists.size());
-            store.lists.push_back(std::move(fresh));
-        }
         parent->SetKidsKind(Node::kList);
-        parent->kids_ = id;
+        parent->kids_ = AddList(store, std::move(fresh));
     }
     ++s.count;
     ForgetPosition();
@@ -283,17 +289,8 @@ void Document::Delete(Node* node) {
         --up->kids_;
     } else {
         // Gives a free list id to the parent before the subtree returns its own.
-        std::uint32_t id;
-        if (!store.freeLists.empty()) {
-            id = store.freeLists.back();
-            store.freeLists.pop_back();
-            store.lists[id] = std::move(fresh);
-        } else {
-            id = static_cast<std::uint32_t>(store.lists.size());
-            store.lists.push_back(std::move(fresh));
-        }
         up->SetKidsKind(Node::kList);
-        up->kids_ = id;
+        up->kids_ = AddList(store, std::move(fresh));
     }
     if (!shorten) {
         const std::vector<std::uint32_t>& kids = store.lists[up->kids_];
