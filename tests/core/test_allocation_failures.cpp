@@ -12,32 +12,9 @@
 #include "IniFile.h"
 #include "Commenting.h"
 #include "Rules.h"
+#include "FailingNew.h"
 #include "TestHelpers.h"
 #include "TreeObserver.h"
-
-namespace {
-// The allocation to fail, counted from 0 while armed; -1 when disarmed.
-long gFailAt = -1;
-long gAllocations = 0;
-}  // namespace
-
-void* operator new(std::size_t size) {
-    if (gFailAt >= 0 && gAllocations++ == gFailAt) throw std::bad_alloc();
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-// The nothrow form must be replaced too: a sanitizer's runtime provides its
-// own, which would neither count nor fail and whose blocks the replaced
-// delete could not free.
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-    try {
-        return ::operator new(size);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace keyloft {
 namespace {
@@ -100,14 +77,13 @@ TEST(AllocationFailure, EveryCommandLeavesTheDocumentAsItWas) {
             const std::string bytes = SerializeDocument(doc);
             const std::size_t count = doc.Count();
 
-            gAllocations = 0;
-            gFailAt = n;
+            test::FailAllocation(n);
             try {
                 command.run(doc);
                 completed = true;
             } catch (const std::bad_alloc&) {
             }
-            gFailAt = -1;
+            test::StopFailing();
 
             ASSERT_TRUE(observer.Balanced()) << "allocation " << n;
             if (completed) break;

@@ -12,6 +12,7 @@
 #include <QTest>
 #include <memory>
 
+#include "../core/FailingNew.h"
 #include "Commenting.h"
 #include "IniFile.h"
 #include "IniReader.h"
@@ -27,33 +28,19 @@ using keyloft::Node;
 using keyloft::ui::DocumentModel;
 
 namespace {
-// The allocation to fail, counted from 0 while armed; -1 when disarmed.
-long gFailAt = -1;
-long gAllocations = 0;
-}  // namespace
-
-void* operator new(std::size_t size) {
-    if (gFailAt >= 0 && gAllocations++ == gFailAt) throw std::bad_alloc();
-    if (void* p = std::malloc(size == 0 ? 1 : size)) return p;
-    throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-
-namespace {
 
 // Observes first, before the model: the document's first notification ends
 // the failing of allocations, so that only the document's own (which all come
 // before it) can fail, never the model's or Qt's.
 class Disarm : public keyloft::TreeObserver {
 public:
-    void NodesAboutToBeAdded(Node*, int, int) override { gFailAt = -1; }
+    void NodesAboutToBeAdded(Node*, int, int) override { keyloft::test::StopFailing(); }
     void NodesAdded(Node*, int, int) override {}
-    void NodeAboutToBeRemoved(Node*) override { gFailAt = -1; }
+    void NodeAboutToBeRemoved(Node*) override { keyloft::test::StopFailing(); }
     void NodeRemoved(Node*, int) override {}
-    void TreeAboutToBeReset() override { gFailAt = -1; }
+    void TreeAboutToBeReset() override { keyloft::test::StopFailing(); }
     void TreeReset() override {}
-    void TextsChanged(Node*, int, int) override { gFailAt = -1; }
+    void TextsChanged(Node*, int, int) override { keyloft::test::StopFailing(); }
 };
 
 bool writeFile(const QString& path, const QByteArray& bytes) {
@@ -472,14 +459,13 @@ void ModelTest::failedCommandsLeaveTheModelAsItWas() {
             keyloft::LoadIniFile(doc, path.toStdString());
             const QStringList before = dumpModel(model);
 
-            gAllocations = 0;
-            gFailAt = n;
+            keyloft::test::FailAllocation(n);
             try {
                 run(doc);
                 completed = true;
             } catch (const std::bad_alloc&) {
             }
-            gFailAt = -1;
+            keyloft::test::StopFailing();
             if (!completed) {
                 QVERIFY2(dumpModel(model) == before, what);
                 QCOMPARE(roundTripProblem(model, doc), QString());
