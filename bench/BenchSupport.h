@@ -30,7 +30,9 @@ using Clock = std::chrono::steady_clock;
 
 enum class Shape { Typical, OneKey };
 
-inline const char* ShapeName(Shape shape) { return shape == Shape::Typical ? "typical" : "one-key"; }
+inline const char* ShapeName(Shape shape) {
+    return shape == Shape::Typical ? "typical" : "one-key";
+}
 
 inline const char* ShapeTitle(Shape shape) {
     return shape == Shape::Typical ? "typical mix: ~20 lines a section, comments, blank lines, "

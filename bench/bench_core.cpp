@@ -23,10 +23,10 @@
 #include <system_error>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "Document.h"
 #include "Dump.h"
 #include "IniFile.h"
-#include "BenchSupport.h"
 
 namespace {
 

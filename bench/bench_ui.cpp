@@ -26,12 +26,12 @@
 #include <string>
 #include <vector>
 
+#include "BenchSupport.h"
 #include "Document.h"
 #include "DocumentModel.h"
 #include "IniFile.h"
 #include "IniTreeView.h"
 #include "frmMain.h"
-#include "BenchSupport.h"
 
 namespace {
 

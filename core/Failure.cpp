@@ -1,41 +1,61 @@
 // Error codes and messages of file failures.
 #include "Failure.h"
 
-#include <cerrno>
 #include <sys/stat.h>
+
+#include <cerrno>
 
 namespace keyloft {
 
 std::string FileErrorMessage(int code) {
     switch (code) {
-        case 2: return "File not found";
-        case 3: return "Invalid filename";
-        case 4: return "Too many open files";
-        case 5: return "File access denied";
-        case 100: return "Read beyond end of file";
-        case 101: return "Disk full";
-        case 106: return "Invalid numeric input";
-        default: return "I/O error " + std::to_string(code);
+        case 2:
+            return "File not found";
+        case 3:
+            return "Invalid filename";
+        case 4:
+            return "Too many open files";
+        case 5:
+            return "File access denied";
+        case 100:
+            return "Read beyond end of file";
+        case 101:
+            return "Disk full";
+        case 106:
+            return "Invalid numeric input";
+        default:
+            return "I/O error " + std::to_string(code);
     }
 }
 
 FileError FileErrorFromErrno(int err, bool missingIsFile) {
     int code;
     switch (err) {
-        case ENOENT: code = missingIsFile ? 2 : 3; break;
+        case ENOENT:
+            code = missingIsFile ? 2 : 3;
+            break;
         case ENOTDIR:
         case ENAMETOOLONG:
-        case ELOOP: code = 3; break;
+        case ELOOP:
+            code = 3;
+            break;
         case EMFILE:
-        case ENFILE: code = 4; break;
+        case ENFILE:
+            code = 4;
+            break;
         case EACCES:
         case EPERM:
         case EISDIR:
-        case EROFS: code = 5; break;
+        case EROFS:
+            code = 5;
+            break;
         case ENOSPC:
         case EDQUOT:
-        case EFBIG: code = 101; break;
-        default: return FileError(err, "I/O error " + std::to_string(err));
+        case EFBIG:
+            code = 101;
+            break;
+        default:
+            return FileError(err, "I/O error " + std::to_string(err));
     }
     return FileError(code, FileErrorMessage(code));
 }

@@ -1,11 +1,11 @@
 // Loading a file into the document and saving the document to a file.
 #include "IniFile.h"
 
+#include <algorithm>
+
 #include "Document.h"
 #include "FileSystem.h"
 #include "IniReader.h"
-
-#include <algorithm>
 
 namespace keyloft {
 
@@ -160,7 +160,10 @@ std::string SerializeDocument(const Document& doc) {
 SaveResult SaveIniFile(const Document& doc, const std::string& path, bool backup) {
     SaveResult result;
     result.backupMade = ReplaceFileWithBackup(
-        path, [&doc](const std::function<void(std::string_view)>& write) { SerializeDocument(doc, write); },
+        path,
+        [&doc](const std::function<void(std::string_view)>& write) {
+            SerializeDocument(doc, write);
+        },
         backup ? Backup::Keep : Backup::None);
     return result;
 }

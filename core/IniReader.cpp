@@ -29,7 +29,8 @@ public:
     void Add(std::string_view piece) {
         if (piece.empty()) return;
         if (count_ > 0 && parts_[count_ - 1].data() + parts_[count_ - 1].size() == piece.data()) {
-            parts_[count_ - 1] = {parts_[count_ - 1].data(), parts_[count_ - 1].size() + piece.size()};
+            parts_[count_ - 1] = {parts_[count_ - 1].data(),
+                                  parts_[count_ - 1].size() + piece.size()};
             return;
         }
         parts_[count_++] = piece;
@@ -84,7 +85,8 @@ LineReading ReadLine(std::string_view line) {
     const std::string_view trimmed = Trim(line);
     if (trimmed.empty()) return reading;
     const bool commented = trimmed.front() == ';';
-    if (commented && (trimmed.size() == 1 || IsBlank(trimmed[1]) || trimmed[1] == ';')) return reading;
+    if (commented && (trimmed.size() == 1 || IsBlank(trimmed[1]) || trimmed[1] == ';'))
+        return reading;
     const std::string_view r = commented ? trimmed.substr(1) : trimmed;
     const std::string_view mark = trimmed.substr(0, commented ? 1 : 0);
 
@@ -158,7 +160,8 @@ IniReadingEnd ReadIniInto(std::string_view text, TextArena& arena, IniReadHandle
     // A NUL ends the reading; its bytes and all after it are kept raw.
     std::string_view readable = text;
     if (const void* nul = std::memchr(text.data(), '\0', text.size())) {
-        readable = text.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()));
+        readable =
+            text.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()));
     }
     const bool hasCR = std::memchr(readable.data(), '\r', readable.size()) != nullptr;
 
@@ -174,7 +177,8 @@ IniReadingEnd ReadIniInto(std::string_view text, TextArena& arena, IniReadHandle
         std::size_t lineEnd;
         std::size_t next;
         const void* lf = std::memchr(base + pos, '\n', size - pos);
-        std::size_t lfAt = lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - base) : size;
+        std::size_t lfAt =
+            lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - base) : size;
         const void* cr = hasCR ? std::memchr(base + pos, '\r', lfAt - pos) : nullptr;
         if (cr != nullptr) {
             lineEnd = static_cast<std::size_t>(static_cast<const char*>(cr) - base);
@@ -224,7 +228,8 @@ namespace {
 class SectionCollector : public IniReadHandler {
 public:
     explicit SectionCollector(std::vector<IniSection>& sections) : sections_(sections) {}
-    void Section(std::string_view header, std::string_view name, const IniLineBytes& bytes) override {
+    void Section(std::string_view header, std::string_view name,
+                 const IniLineBytes& bytes) override {
         IniSection& section = sections_.emplace_back();
         section.Header = header;
         section.Name = name;
@@ -232,7 +237,8 @@ public:
     }
     void Line(std::string_view text, const IniLineBytes& bytes) override {
         IniSection& section = sections_.back();
-        if (!bytes.leading.empty()) section.LinesLeading.push_back({section.Lines.size(), bytes.leading});
+        if (!bytes.leading.empty())
+            section.LinesLeading.push_back({section.Lines.size(), bytes.leading});
         section.Lines.push_back(text);
     }
 

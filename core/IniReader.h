@@ -71,7 +71,8 @@ struct IniLineBytes {
 class IniReadHandler {
 public:
     virtual ~IniReadHandler() = default;
-    virtual void Section(std::string_view header, std::string_view name, const IniLineBytes& bytes) = 0;
+    virtual void Section(std::string_view header, std::string_view name,
+                         const IniLineBytes& bytes) = 0;
     virtual void Line(std::string_view text, const IniLineBytes& bytes) = 0;
 };
 

@@ -14,7 +14,8 @@ constexpr std::size_t kHugePage = 2 * 1024 * 1024;
 
 LargeBytes AllocateLarge(std::size_t size) {
     if (size < kHugePage) {
-        return LargeBytes(static_cast<char*>(::operator new(size == 0 ? 1 : size, std::nothrow)), LargeFree{0});
+        return LargeBytes(static_cast<char*>(::operator new(size == 0 ? 1 : size, std::nothrow)),
+                          LargeFree{0});
     }
     const std::size_t rounded = (size + kHugePage - 1) / kHugePage * kHugePage;
     // Map one huge page more than needed and trim it, so the block starts on
@@ -26,7 +27,8 @@ LargeBytes AllocateLarge(std::size_t size) {
     const std::uintptr_t aligned = (start + kHugePage - 1) / kHugePage * kHugePage;
     if (aligned > start) ::munmap(mapped, aligned - start);
     const std::uintptr_t end = start + rounded + kHugePage;
-    if (end > aligned + rounded) ::munmap(reinterpret_cast<void*>(aligned + rounded), end - aligned - rounded);
+    if (end > aligned + rounded)
+        ::munmap(reinterpret_cast<void*>(aligned + rounded), end - aligned - rounded);
     auto* block = reinterpret_cast<char*>(aligned);
     ::madvise(block, rounded, MADV_HUGEPAGE);  // a hint: without it, plain pages
     return LargeBytes(block, LargeFree{rounded});

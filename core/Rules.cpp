@@ -7,7 +7,9 @@
 namespace keyloft {
 
 namespace {
-constexpr char UpperAZChar(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+constexpr char UpperAZChar(char c) {
+    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+}
 
 std::string Joined(std::initializer_list<std::string_view> parts) {
     std::string text;

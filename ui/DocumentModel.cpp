@@ -14,7 +14,8 @@ QString FileNameText(std::string_view bytes) {
 
 std::string FileNameBytes(const QString& text) { return QFile::encodeName(text).toStdString(); }
 
-DocumentModel::DocumentModel(Document& doc, QObject* parent) : QAbstractItemModel(parent), doc_(doc) {
+DocumentModel::DocumentModel(Document& doc, QObject* parent)
+    : QAbstractItemModel(parent), doc_(doc) {
     doc_.AddObserver(this);
 }
 

@@ -15,13 +15,15 @@ namespace {
 
 // The text typed into a prompt, as the document's bytes; nothing (after a
 // warning that names the character) when the document cannot hold it.
-std::optional<std::string> PromptedText(TForm1* window, const QString& caption, const QString& prompt) {
+std::optional<std::string> PromptedText(TForm1* window, const QString& caption,
+                                        const QString& prompt) {
     const QString typed = FirstLine(InputQuery(window, caption, prompt));
     QString bad;
     auto bytes = window->model()->encode(typed, &bad);
     if (!bytes) {
         ShowWarning(window, QString("The character \"%1\" cannot be stored in this file's "
-                                    "encoding (Windows-1252).").arg(bad));
+                                    "encoding (Windows-1252).")
+                                .arg(bad));
     }
     return bytes;
 }
@@ -76,7 +78,9 @@ void TForm1::actremoveExecute() {
         ShowWarning(this, "Can't delete the root, select a section or key to delete");
         return;
     }
-    if (Confirm(this, "Are you sure you want to delete " + model_->displayText(node)) != Answer::Yes) return;
+    if (Confirm(this, "Are you sure you want to delete " + model_->displayText(node)) !=
+        Answer::Yes)
+        return;
     doc_.Delete(node);
     doc_.ItemsChanged = true;
     SetStatus("Item removed");

@@ -29,8 +29,10 @@ void TForm1::actOpenExecute() {
                 if (!SaveIni()) return;
                 doc_.ItemsChanged = false;
                 break;
-            case Answer::No: break;
-            case Answer::Cancel: return;
+            case Answer::No:
+                break;
+            case Answer::Cancel:
+                return;
         }
     }
     // The name chosen last time is offered again.
@@ -117,8 +119,10 @@ void TForm1::actClearAllExecute() {
             case Answer::Yes:
                 if (!SaveIni()) return;
                 break;
-            case Answer::No: break;
-            case Answer::Cancel: return;
+            case Answer::No:
+                break;
+            case Answer::Cancel:
+                return;
         }
     }
     doc_.Clear();

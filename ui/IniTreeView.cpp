@@ -48,7 +48,8 @@ void IniTreeView::selectIndex(const QModelIndex& index) {
     scrollTo(index);
 }
 
-void IniTreeView::drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const {
+void IniTreeView::drawBranches(QPainter* painter, const QRect& rect,
+                               const QModelIndex& index) const {
     const int step = indentation();
     // Column of a level's lines: the root's sit in the first indentation
     // column because the root is decorated too.
@@ -56,7 +57,8 @@ void IniTreeView::drawBranches(QPainter* painter, const QRect& rect, const QMode
     for (QModelIndex up = index.parent(); up.isValid(); up = up.parent()) ++level;
     const int midY = rect.top() + rect.height() / 2;
     auto columnX = [&](int depth) {
-        return (isRightToLeft() ? rect.right() - step * (depth + 1) : rect.left() + step * depth) + step / 2;
+        return (isRightToLeft() ? rect.right() - step * (depth + 1) : rect.left() + step * depth) +
+               step / 2;
     };
     auto hasNextSibling = [this](const QModelIndex& i) {
         return model()->index(i.row() + 1, 0, i.parent()).isValid();
@@ -68,11 +70,13 @@ void IniTreeView::drawBranches(QPainter* painter, const QRect& rect, const QMode
     painter->setPen(pen);
     const int x = columnX(level);
     const bool first = index.row() == 0 && !index.parent().isValid();
-    painter->drawLine(x, first ? midY : rect.top(), x, hasNextSibling(index) ? rect.bottom() : midY);
+    painter->drawLine(x, first ? midY : rect.top(), x,
+                      hasNextSibling(index) ? rect.bottom() : midY);
     painter->drawLine(x, midY, x + step / 2, midY);
     int depth = level - 1;
     for (QModelIndex up = index.parent(); up.isValid(); up = up.parent(), --depth) {
-        if (hasNextSibling(up)) painter->drawLine(columnX(depth), rect.top(), columnX(depth), rect.bottom());
+        if (hasNextSibling(up))
+            painter->drawLine(columnX(depth), rect.top(), columnX(depth), rect.bottom());
     }
     painter->restore();
     QTreeView::drawBranches(painter, rect, index);

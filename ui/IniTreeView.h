@@ -31,7 +31,8 @@ public:
 protected:
     // Dotted lines join each node to its parent and siblings; the style
     // draws the expand buttons over them.
-    void drawBranches(QPainter* painter, const QRect& rect, const QModelIndex& index) const override;
+    void drawBranches(QPainter* painter, const QRect& rect,
+                      const QModelIndex& index) const override;
 
 private:
     void onCollapsed(const QModelIndex& index);

@@ -14,11 +14,16 @@ namespace keyloft::ui {
 
 QColor ColourOf(NodeColour colour) {
     switch (colour) {
-        case NodeColour::Black: return QColor(0, 0, 0);
-        case NodeColour::Red: return QColor(255, 0, 0);
-        case NodeColour::Blue: return QColor(0, 0, 255);
-        case NodeColour::Green: return QColor(0, 128, 0);
-        case NodeColour::Purple: return QColor(128, 0, 128);
+        case NodeColour::Black:
+            return QColor(0, 0, 0);
+        case NodeColour::Red:
+            return QColor(255, 0, 0);
+        case NodeColour::Blue:
+            return QColor(0, 0, 255);
+        case NodeColour::Green:
+            return QColor(0, 128, 0);
+        case NodeColour::Purple:
+            return QColor(128, 0, 128);
     }
     return {};
 }
@@ -52,7 +57,8 @@ void NodeDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
         // Only the label's area, as wide as its text.
         QRect label = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, widget);
         const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
-        label.setWidth(std::min(label.width(), opt.fontMetrics.horizontalAdvance(opt.text) + 2 * margin));
+        label.setWidth(
+            std::min(label.width(), opt.fontMetrics.horizontalAdvance(opt.text) + 2 * margin));
         painter->fillRect(label, QColor(192, 192, 192));
     }
     style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);

@@ -41,7 +41,8 @@ Node* TForm1::GetNodeByText(IniTreeView* tv, const QString& text, bool makeVisib
             last = const_cast<Node*>(node);
             if (!makeVisible) continue;
             std::vector<const Node*> path;
-            for (const Node* up = node->parent(); up != nullptr && !expanding.count(up); up = up->parent()) {
+            for (const Node* up = node->parent(); up != nullptr && !expanding.count(up);
+                 up = up->parent()) {
                 path.push_back(up);
             }
             for (auto it = path.rbegin(); it != path.rend(); ++it) {

@@ -79,12 +79,25 @@ struct Menu {
 };
 
 const Menu kMenus[] = {
-    {"FileMenu1", "File",
-     {{"actOpen", nullptr}, {"actINI", nullptr}, {"actSaveINI", nullptr}, {"actClearAll", nullptr},
-      {nullptr, "N2"}, {"actPrint", nullptr}, {nullptr, "N1"}, {"actExit", nullptr}}},
-    {"Edit1", "Edit",
-     {{"actEditLine", nullptr}, {"actNewSection", nullptr}, {"actNewValue", nullptr},
-      {"actremove", nullptr}, {nullptr, "N3"}, {"actRemark", nullptr}, {"actRemoveComment", nullptr}}},
+    {"FileMenu1",
+     "File",
+     {{"actOpen", nullptr},
+      {"actINI", nullptr},
+      {"actSaveINI", nullptr},
+      {"actClearAll", nullptr},
+      {nullptr, "N2"},
+      {"actPrint", nullptr},
+      {nullptr, "N1"},
+      {"actExit", nullptr}}},
+    {"Edit1",
+     "Edit",
+     {{"actEditLine", nullptr},
+      {"actNewSection", nullptr},
+      {"actNewValue", nullptr},
+      {"actremove", nullptr},
+      {nullptr, "N3"},
+      {"actRemark", nullptr},
+      {"actRemoveComment", nullptr}}},
     {"View1", "View", {{"actExpandAll", nullptr}, {"actCollapseAll", nullptr}}},
     {"Search1", "Search", {{"actfind", nullptr}}},
     {"Help1", "Help", {{"actAbout", nullptr}}},
@@ -195,8 +208,10 @@ void TForm1::CreateComponents() {
     acttb1->setStyleSheet(
         "QToolBar { background: rgb(247, 246, 238); border: none; spacing: 0px; padding: 0px; }"
         "QToolButton { border: 1px solid transparent; margin: 0px; padding: 2px; }"
-        "QToolButton:hover { background: rgb(247, 246, 238); border: 1px solid rgb(160, 160, 160); }"
-        "QToolButton:pressed { background: palette(button); border: 1px solid rgb(120, 120, 120); }");
+        "QToolButton:hover { background: rgb(247, 246, 238); border: 1px solid rgb(160, 160, 160); "
+        "}"
+        "QToolButton:pressed { background: palette(button); border: 1px solid rgb(120, 120, 120); "
+        "}");
     bottom->addWidget(acttb1);
 
     stat1 = new QStatusBar(pnl1);
@@ -237,13 +252,15 @@ void TForm1::CreateComponents() {
 void TForm1::CreateCommands() {
     std::vector<QAction*> toolbar(std::size(kCommands), nullptr);
     for (const Command& command : kCommands) {
-        auto* action = new QAction(QIcon(QString(":/icons/%1.svg").arg(command.icon)), command.caption, this);
+        auto* action =
+            new QAction(QIcon(QString(":/icons/%1.svg").arg(command.icon)), command.caption, this);
         action->setObjectName(command.name);
         action->setToolTip(command.hint);
         action->setStatusTip(command.hint);
         action->setIconVisibleInMenu(false);
         const auto handler = command.handler;
-        connect(action, &QAction::triggered, this, [this, handler] { RunCommand([this, handler] { (this->*handler)(); }); });
+        connect(action, &QAction::triggered, this,
+                [this, handler] { RunCommand([this, handler] { (this->*handler)(); }); });
         toolbar[static_cast<std::size_t>(command.toolbarPosition - 1)] = action;
     }
     for (QAction* action : toolbar) acttb1->addAction(action);
@@ -361,7 +378,9 @@ void TForm1::tv1Edited(Node* node, const QString& text) {
     QString bad;
     const auto bytes = model_->encodeFor(node, text, &bad);
     if (!bytes) {
-        ShowWarning(this, QString("The character \"%1\" cannot be stored in this file's encoding (Windows-1252); the line keeps its text.").arg(bad));
+        ShowWarning(this, QString("The character \"%1\" cannot be stored in this file's encoding "
+                                  "(Windows-1252); the line keeps its text.")
+                              .arg(bad));
         return;
     }
     doc_.SetText(node, *bytes);
@@ -381,9 +400,12 @@ void TForm1::closeEvent(QCloseEvent* event) {
 bool TForm1::FormCloseQuery() {
     if (!doc_.ItemsChanged) return true;
     switch (Confirm(this, "Items where changed, save before exit ?")) {
-        case Answer::Yes: return SaveIni();  // a cancelled save keeps the window open
-        case Answer::No: return true;
-        case Answer::Cancel: return false;
+        case Answer::Yes:
+            return SaveIni();  // a cancelled save keeps the window open
+        case Answer::No:
+            return true;
+        case Answer::Cancel:
+            return false;
     }
     return false;
 }

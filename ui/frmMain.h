@@ -61,7 +61,8 @@ public:
     // Examines the nodes from the view's selected node to the end in tree
     // order; makes each match visible when asked; reports the count in the
     // status line; returns the last match.
-    keyloft::Node* GetNodeByText(keyloft::ui::IniTreeView* tv, const QString& text, bool makeVisible);
+    keyloft::Node* GetNodeByText(keyloft::ui::IniTreeView* tv, const QString& text,
+                                 bool makeVisible);
 
     // Runs a command, showing any failure of files or the printer.
     void RunCommand(const std::function<void()>& command);

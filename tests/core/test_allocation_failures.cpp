@@ -8,11 +8,11 @@
 #include <new>
 #include <string>
 
-#include "Document.h"
-#include "IniFile.h"
 #include "Commenting.h"
-#include "Rules.h"
+#include "Document.h"
 #include "FailingNew.h"
+#include "IniFile.h"
+#include "Rules.h"
 #include "TestHelpers.h"
 #include "TreeObserver.h"
 
@@ -59,8 +59,7 @@ const Command kCommands[] = {
     {"edit line", [](Document& doc) { doc.SetText(doc.NodeAt(2), "x=changed"); }},
     {"delete section", [](Document& doc) { doc.Delete(doc.NodeAt(1)); }},
     {"delete the last section", [](Document& doc) { doc.Delete(doc.NodeAt(4)); }},
-    {"comment section",
-     [](Document& doc) { SetCommented(doc, doc.NodeAt(1), true); }},
+    {"comment section", [](Document& doc) { SetCommented(doc, doc.NodeAt(1), true); }},
     {"clear", [](Document& doc) { doc.Clear(); }},
 };
 

@@ -2,9 +2,8 @@
 // deletes with their attached dropped lines, and the observer notifications.
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include <chrono>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -329,8 +328,8 @@ TEST_P(DeleteWithDroppedLines, SavedBytes) {
 const DeleteCase kDeletes[] = {
     {"a key takes the comment above it", "[a]\nx=1\n; c1\ny=2\n; c2\nz=3\n", 3,
      "[a]\nx=1\n; c2\nz=3\n"},
-    {"what came before the first header stays first",
-     "; top\nv=0\n[a]\nx=1\n\n; c\n[b]\ny=2\n", 1, "; top\nv=0\n\n; c\n[b]\ny=2\n"},
+    {"what came before the first header stays first", "; top\nv=0\n[a]\nx=1\n\n; c\n[b]\ny=2\n", 1,
+     "; top\nv=0\n\n; c\n[b]\ny=2\n"},
     {"a section takes its keys' dropped lines", "[a]\n\nx=1\n; k\ny=2\n[b]\n\nz=3\n", 1,
      "[b]\n\nz=3\n"},
     {"the last section takes the lines that end it", "[a]\nx=1\n\n[b]\n; k\ny=2\n\n; end\n", 3,
@@ -392,34 +391,43 @@ auto AddKey(std::size_t section, std::string text) {
 const EditCase kEdits[] = {
     {"no edit: blanks, tabs and mixed breaks stay", "[a]\r\n\tk = v \n  [ b ]\rx\t=\t1", Nothing(),
      "[a]\r\n\tk = v \n  [ b ]\rx\t=\t1"},
-    {"an edited line keeps its own break", "[a]\r\nx = 1\ny=2\r\n", SetTextAt(2, "x=5"), "[a]\r\nx=5\ny=2\r\n"},
-    {"the same text again writes the line as it stood", "[a]\nk = v\n", SetTextAt(2, "k=v"), "[a]\nk = v\n"},
+    {"an edited line keeps its own break", "[a]\r\nx = 1\ny=2\r\n", SetTextAt(2, "x=5"),
+     "[a]\r\nx=5\ny=2\r\n"},
+    {"the same text again writes the line as it stood", "[a]\nk = v\n", SetTextAt(2, "k=v"),
+     "[a]\nk = v\n"},
     {"comment then uncomment gives the line back", "[a]\n  k = v\n",
      [](Document& doc) {
          doc.SetText(doc.NodeAt(2), ";k=v");
          doc.SetText(doc.NodeAt(2), "k=v");
      },
      "[a]\n  k = v\n"},
-    {"a new key takes the break most lines use", "[a]\r\nk=1\r\n; note\n[b]\r\nx=1\r\n", AddKey(3, "y=2"),
-     "[a]\r\nk=1\r\n; note\n[b]\r\nx=1\r\ny=2\r\n"},
-    {"a last line without a break gets one when a line follows", "[a]\nx=1", AddKey(1, "y=2"), "[a]\nx=1\ny=2\n"},
+    {"a new key takes the break most lines use", "[a]\r\nk=1\r\n; note\n[b]\r\nx=1\r\n",
+     AddKey(3, "y=2"), "[a]\r\nk=1\r\n; note\n[b]\r\nx=1\r\ny=2\r\n"},
+    {"a last line without a break gets one when a line follows", "[a]\nx=1", AddKey(1, "y=2"),
+     "[a]\nx=1\ny=2\n"},
     {"an edited last line stays without a break", "[a]\nx=1", SetTextAt(2, "x=2"), "[a]\nx=2"},
     {"the head stays first when the first section goes",
-     "; Settings for app X - do not remove\nversion=3\n\n[first]\na=1\n[second]\nb=2\n", DeleteAt(1),
-     "; Settings for app X - do not remove\nversion=3\n\n[second]\nb=2\n"},
-    {"a file without a header keeps its text before new sections", "v=1", AddSection("[new]"), "v=1\r\n[new]\r\n"},
-    {"a new section goes after the lines ending the last one", "[a]\nx=1\n;; disabled=1\n\n", AddSection("[new]"),
-     "[a]\nx=1\n;; disabled=1\n\n[new]\n"},
-    {"a new key of the last section goes before them", "[a]\nx=1\n;; disabled=1\n\n", AddKey(1, "y=2"),
-     "[a]\nx=1\ny=2\n;; disabled=1\n\n"},
-    {"trailing comment without a break", "[a]\nx=1\n; end", AddSection("[new]"), "[a]\nx=1\n; end\n[new]\n"},
-    {"what follows a NUL stays last", "[a]\nx=1\0junk\n[b]"s, AddSection("[new]"), "[a]\nx=1\n[new]\n\0junk\n[b]"s},
-    {"a NUL-cut line edited keeps the NUL after it", "[a]\nx=1\0junk"s, SetTextAt(2, "x=2"), "[a]\nx=2\0junk"s},
-    {"a lone CR does not join a kept LF", "[a]\rk1=1\rk2=2\n\nk3=3\n", DeleteAt(3), "[a]\rk1=1\r\n\nk3=3\n"},
+     "; Settings for app X - do not remove\nversion=3\n\n[first]\na=1\n[second]\nb=2\n",
+     DeleteAt(1), "; Settings for app X - do not remove\nversion=3\n\n[second]\nb=2\n"},
+    {"a file without a header keeps its text before new sections", "v=1", AddSection("[new]"),
+     "v=1\r\n[new]\r\n"},
+    {"a new section goes after the lines ending the last one", "[a]\nx=1\n;; disabled=1\n\n",
+     AddSection("[new]"), "[a]\nx=1\n;; disabled=1\n\n[new]\n"},
+    {"a new key of the last section goes before them", "[a]\nx=1\n;; disabled=1\n\n",
+     AddKey(1, "y=2"), "[a]\nx=1\ny=2\n;; disabled=1\n\n"},
+    {"trailing comment without a break", "[a]\nx=1\n; end", AddSection("[new]"),
+     "[a]\nx=1\n; end\n[new]\n"},
+    {"what follows a NUL stays last", "[a]\nx=1\0junk\n[b]"s, AddSection("[new]"),
+     "[a]\nx=1\n[new]\n\0junk\n[b]"s},
+    {"a NUL-cut line edited keeps the NUL after it", "[a]\nx=1\0junk"s, SetTextAt(2, "x=2"),
+     "[a]\nx=2\0junk"s},
+    {"a lone CR does not join a kept LF", "[a]\rk1=1\rk2=2\n\nk3=3\n", DeleteAt(3),
+     "[a]\rk1=1\r\n\nk3=3\n"},
     {"a byte-order mark stays in front of the head", "\xef\xbb\xbf; top\n[a]\nx=1\n", DeleteAt(1),
      "\xef\xbb\xbf; top\n"},
 };
-INSTANTIATE_TEST_SUITE_P(Document, EditsKeepBytes, ::testing::ValuesIn(kEdits), test::NameFromWhat<EditCase>);
+INSTANTIATE_TEST_SUITE_P(Document, EditsKeepBytes, ::testing::ValuesIn(kEdits),
+                         test::NameFromWhat<EditCase>);
 
 TEST(DocumentFile, SetTextKeepsTheDroppedLinesInFront) {
     Document doc;

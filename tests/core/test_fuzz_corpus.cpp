@@ -20,8 +20,8 @@ TEST(FuzzCorpus, EveryInputHoldsTheProperty) {
         for (const auto& entry : fs::directory_iterator(folder)) {
             if (!entry.is_regular_file()) continue;
             const std::string bytes = test::ReadBytes(entry.path().string());
-            const std::string problem =
-                fuzz::CheckIniBytes(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+            const std::string problem = fuzz::CheckIniBytes(
+                reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
             EXPECT_EQ(problem, "") << entry.path().filename();
             ++checked;
         }

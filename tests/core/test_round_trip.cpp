@@ -41,7 +41,8 @@ std::string RoundTrip(const std::string& path, const std::string& original) {
     if (ReadBytes(path) != original) return "the load changed the file";
     if (saved != original) {
         const std::size_t at = static_cast<std::size_t>(
-            std::mismatch(saved.begin(), saved.end(), original.begin(), original.end()).first - saved.begin());
+            std::mismatch(saved.begin(), saved.end(), original.begin(), original.end()).first -
+            saved.begin());
         return "the saved bytes differ from byte " + std::to_string(at) + ": " +
                ::testing::PrintToString(original.substr(at, 40)) + " became " +
                ::testing::PrintToString(saved.substr(at, 40));

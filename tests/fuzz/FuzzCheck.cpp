@@ -4,12 +4,12 @@
 #include <cstring>
 #include <string_view>
 
+#include "Commenting.h"
 #include "Document.h"
 #include "Dump.h"
 #include "IniFile.h"
 #include "IniReader.h"
 #include "LargeBuffer.h"
-#include "Commenting.h"
 #include "Rules.h"
 #include "TreeObserver.h"
 
@@ -38,12 +38,14 @@ std::string ReadingOf(std::string_view text, int level) {
     const std::string line(text);
     if (level == 1) {
         const IniReading r = ReadIni(line, arena);
-        return r.Sections.size() == 1 ? std::string(r.Sections[0].Header) : "(not a header) " + line;
+        return r.Sections.size() == 1 ? std::string(r.Sections[0].Header)
+                                      : "(not a header) " + line;
     }
     const std::string under = "[s]\n" + line;
     const IniReading r = ReadIni(under, arena);
-    return r.Sections.size() == 1 && r.Sections[0].Lines.size() == 1 ? std::string(r.Sections[0].Lines[0])
-                                                                       : "(not a line) " + line;
+    return r.Sections.size() == 1 && r.Sections[0].Lines.size() == 1
+               ? std::string(r.Sections[0].Lines[0])
+               : "(not a line) " + line;
 }
 
 // The dump the edited tree must read back as.
@@ -51,7 +53,8 @@ std::string ReadingOfTree(const Document& doc) {
     std::string dump;
     for (const Node* node = doc.First(); node != nullptr; node = Document::Next(node)) {
         dump.append(static_cast<std::size_t>(2 * node->level()), ' ');
-        dump += node->level() == 0 ? std::string(node->text()) : ReadingOf(node->text(), node->level());
+        dump +=
+            node->level() == 0 ? std::string(node->text()) : ReadingOf(node->text(), node->level());
         dump += '\n';
     }
     return dump;
@@ -96,7 +99,8 @@ void Edit(Document& doc, Choices& choices) {
         const std::string n = std::to_string(++made);
         switch (choices.Next() % 6) {
             case 0:
-                if (node != nullptr) doc.SetText(node, node->level() == 1 ? "[e" + n + "]" : "e" + n + "=v");
+                if (node != nullptr)
+                    doc.SetText(node, node->level() == 1 ? "[e" + n + "]" : "e" + n + "=v");
                 break;
             case 1:
                 if (node != nullptr) doc.Delete(node);
@@ -105,7 +109,8 @@ void Edit(Document& doc, Choices& choices) {
                 if (doc.First() != nullptr) doc.AddChild(doc.First(), "[n" + n + "]");
                 break;
             case 3:
-                if (node != nullptr) doc.AddChild(node->level() == 2 ? node->parent() : node, "k" + n + "=" + n);
+                if (node != nullptr)
+                    doc.AddChild(node->level() == 2 ? node->parent() : node, "k" + n + "=" + n);
                 break;
             case 4:
             case 5: {

@@ -12,10 +12,10 @@
 #include <memory>
 
 #include "DialogScript.h"
-#include "WindowProbe.h"
 #include "Document.h"
 #include "DocumentModel.h"
 #include "IniTreeView.h"
+#include "WindowProbe.h"
 #include "frmMain.h"
 
 using keyloft::Node;
@@ -24,11 +24,11 @@ using keyloft::test::IsShown;
 using keyloft::test::NodeNamed;
 using keyloft::test::Outcome;
 using keyloft::test::Run;
+using keyloft::test::SeenDialog;
 using keyloft::test::SelectedText;
 using keyloft::test::Shown;
 using keyloft::test::Tree;
 using keyloft::test::Type;
-using keyloft::test::SeenDialog;
 
 namespace {
 

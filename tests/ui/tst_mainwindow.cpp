@@ -2,37 +2,38 @@
 // window's close, with the changed mark they drive and what they leave on
 // disk; the command table with its menus and toolbar; caption and size limit.
 // Every test drives a real TForm1 and answers its real dialogs.
+#include <dirent.h>
+#include <unistd.h>
+
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMap>
 #include <QMenu>
 #include <QMenuBar>
-#include <QScopeGuard>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
 #include <QWindow>
-#include <QElapsedTimer>
-#include <dirent.h>
-#include <unistd.h>
 #include <algorithm>
-#include <cstdio>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 
 #include "DialogScript.h"
 #include "Document.h"
 #include "DocumentModel.h"
+#include "IniTreeView.h"
 #include "SpecialFiles.h"
 #include "frmMain.h"
-#include "IniTreeView.h"
 
 using keyloft::Document;
 using keyloft::Node;
@@ -407,7 +408,8 @@ void MainWindowTest::openDialogSettings() {
     QCOMPARE(dump(f.window.document()), (QStringList{"b.ini", "  [b2]"}));
     QVERIFY(trigger(f.window, "actOpen"));
     QVERIFY2(script.finished(), qPrintable(script.describe()));
-    QCOMPARE(seenDialogs(script), (QStringList{kOpenDialog, kOpenDialog, kOpenDialog, kOpenDialog}));
+    QCOMPARE(seenDialogs(script),
+             (QStringList{kOpenDialog, kOpenDialog, kOpenDialog, kOpenDialog}));
     QCOMPARE(dump(f.window.document()), (QStringList{"a.ini", "  [a]", "    x=1"}));
 
     QCOMPARE(title, QString("Open INI File"));
@@ -560,7 +562,8 @@ void MainWindowTest::saveKeepsTheOpenedName() {
     std::fwrite(content.constData(), 1, static_cast<std::size_t>(content.size()), file);
     std::fclose(file);
     auto removeRaw = qScopeGuard([&] {
-        for (const QByteArray& raw : rawNames(dir.path())) ::unlink((QFile::encodeName(dir.path()) + "/" + raw).constData());
+        for (const QByteArray& raw : rawNames(dir.path()))
+            ::unlink((QFile::encodeName(dir.path()) + "/" + raw).constData());
     });
 
     TForm1 window(QList<QByteArray>{path});
@@ -691,7 +694,8 @@ void MainWindowTest::savedBytes_data() {
     const QByteArray lf = "; head\n\n[a]\nx = 1\n\n; note\n[b]\ny=2\n";
     QTest::newRow("LF file, unchanged: the same bytes") << lf << Change::None << lf;
     QTest::newRow("LF file, key added: LF and the dropped lines kept")
-        << lf << Change::AddKey << QByteArray("; head\n\n[a]\nx = 1\nadded=1\n\n; note\n[b]\ny=2\n");
+        << lf << Change::AddKey
+        << QByteArray("; head\n\n[a]\nx = 1\nadded=1\n\n; note\n[b]\ny=2\n");
     QByteArray crlf = lf;
     crlf.replace("\n", "\r\n");
     QTest::newRow("CRLF file, key added")

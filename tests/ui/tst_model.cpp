@@ -4,23 +4,23 @@
 // change calls for, and shows the texts of UTF-8 and Windows-1252 files.
 #include <QAbstractItemModelTester>
 #include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <new>
-#include <QTemporaryDir>
-#include <QTest>
 #include <memory>
+#include <new>
 
 #include "../core/FailingNew.h"
 #include "Commenting.h"
-#include "IniFile.h"
-#include "IniReader.h"
-#include "LargeBuffer.h"
 #include "Document.h"
 #include "DocumentModel.h"
-#include "TreeObserver.h"
+#include "IniFile.h"
+#include "IniReader.h"
 #include "IniTreeView.h"
+#include "LargeBuffer.h"
+#include "TreeObserver.h"
 #include "frmMain.h"
 
 using keyloft::Document;
@@ -443,7 +443,8 @@ void ModelTest::failedCommandsLeaveTheModelAsItWas() {
         {"add key", [](Document& doc) { doc.AddChild(doc.First()->child(0), "k=v"); }},
         {"edit line", [](Document& doc) { doc.SetText(doc.First()->child(0)->child(0), "x=2"); }},
         {"delete section", [](Document& doc) { doc.Delete(doc.First()->child(0)); }},
-        {"comment section", [](Document& doc) { keyloft::SetCommented(doc, doc.First()->child(0), true); }},
+        {"comment section",
+         [](Document& doc) { keyloft::SetCommented(doc, doc.First()->child(0), true); }},
         {"clear", [](Document& doc) { doc.Clear(); }},
     };
     for (const auto& [what, run] : commands) {
@@ -453,7 +454,8 @@ void ModelTest::failedCommandsLeaveTheModelAsItWas() {
             Disarm disarm;
             doc.AddObserver(&disarm);
             DocumentModel model(doc);
-            QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+            QAbstractItemModelTester tester(&model,
+                                            QAbstractItemModelTester::FailureReportingMode::QtTest);
             const QString path = dir_->filePath("m.ini");
             QVERIFY(writeFile(path, text));
             keyloft::LoadIniFile(doc, path.toStdString());

@@ -47,7 +47,8 @@ private:
     using Pages = QList<QList<PrintedLine>>;
 
     // Writes `bytes` as an INI file and opens a window on it.
-    std::unique_ptr<TForm1> OpenWindow(const QByteArray& bytes, const QString& name = "settings.ini");
+    std::unique_ptr<TForm1> OpenWindow(const QByteArray& bytes,
+                                       const QString& name = "settings.ini");
     // Triggers Print INI and waits for the server to finish the job: the
     // printed pages, or none when no job came out.
     Pages PrintFrom(TForm1& window);

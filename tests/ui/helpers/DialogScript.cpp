@@ -2,10 +2,10 @@
 #include "DialogScript.h"
 
 #include <QAbstractButton>
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
-#include <QAbstractItemView>
 #include <QFileDialog>
 #include <QFileSystemModel>
 #include <QInputDialog>
@@ -128,7 +128,8 @@ void DialogScript::poll() {
 
 QString DialogScript::describe() const {
     QStringList parts;
-    for (const SeenDialog& d : seen_) parts << QString("%1 [%2] \"%3\"").arg(d.className, d.title, d.text);
+    for (const SeenDialog& d : seen_)
+        parts << QString("%1 [%2] \"%3\"").arg(d.className, d.title, d.text);
     return QString("%1 of %2 steps; seen: %3").arg(next_).arg(steps_.size()).arg(parts.join("; "));
 }
 

@@ -30,12 +30,12 @@ public:
 
     DialogScript& then(Action action);
     // Convenience steps.
-    DialogScript& clickButton(const QString& text);  // by button text, "&" ignored
-    DialogScript& pressKey(int key);                 // a key sent to the focused widget
-    DialogScript& closeBox();                        // the title bar's close button
+    DialogScript& clickButton(const QString& text);    // by button text, "&" ignored
+    DialogScript& pressKey(int key);                   // a key sent to the focused widget
+    DialogScript& closeBox();                          // the title bar's close button
     DialogScript& typeAndAccept(const QString& text);  // input prompt: type, OK
-    DialogScript& cancel();                          // input prompt or file dialog: Cancel
-    DialogScript& chooseFile(const QString& path);   // file dialog: type the name, accept
+    DialogScript& cancel();                            // input prompt or file dialog: Cancel
+    DialogScript& chooseFile(const QString& path);     // file dialog: type the name, accept
     // After the last step, records every further modal dialog in seen() and
     // rejects it, so that a command asking more than the script expects ends
     // (and the test can count seen()) instead of waiting for ever.
