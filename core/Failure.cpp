@@ -5,6 +5,8 @@
 
 #include <cerrno>
 
+#include "Paths.h"
+
 namespace keyloft {
 
 std::string FileErrorMessage(int code) {
@@ -65,11 +67,8 @@ namespace {
 // Whether the folder that would hold `path` exists, to tell "File not found"
 // from "Invalid filename".
 bool FolderOfPathExists(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) return true;  // the current folder
-    const std::string folder = slash == 0 ? "/" : path.substr(0, slash);
     struct stat st {};
-    return ::stat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    return ::stat(FolderOf(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 }  // namespace

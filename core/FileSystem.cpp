@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "Failure.h"
+#include "Paths.h"
 
 namespace keyloft {
 
@@ -278,17 +279,6 @@ int ConnectToSocket(const std::string& path) {
 }
 
 // --- saving -------------------------------------------------------------------
-
-std::string FolderOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-std::string NameOf(const std::string& path) {
-    const auto slash = path.find_last_of('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
 
 // The kernel's rule for links in shared folders such as /tmp: a link there is
 // followed only when it belongs to this user or to the folder's owner, so
@@ -562,7 +552,7 @@ bool ReplaceFileWithBackup(const std::string& path, std::string_view content, Ba
 bool ReplaceFileWithBackup(const std::string& path, const ContentWriter& content, Backup backup) {
     const std::string target = FollowLinks(path);
     const std::string folder = FolderOf(target);
-    const std::string pending = folder + "/" + PendingSaveName(NameOf(target));
+    const std::string pending = folder + "/" + PendingSaveName(FileNameOfPath(target));
 
     struct stat old {};
     const bool exists = ::stat(target.c_str(), &old) == 0;
@@ -579,7 +569,7 @@ bool ReplaceFileWithBackup(const std::string& path, const ContentWriter& content
     if (::fsync(file.fd()) != 0) ThrowFileError(errno, target);
 
     // 2. The old file under the backup name.
-    KeptBackup kept(target, target + ".in1");
+    KeptBackup kept(target, BackupName(target));
     if (exists && backup == Backup::Keep) kept.Make();
 
     // 3. The new file takes the target's place in one step.

@@ -9,11 +9,6 @@
 
 namespace keyloft {
 
-std::string_view FileNameOfPath(std::string_view path) {
-    const auto slash = path.find_last_of('/');
-    return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
 LoadResult LoadIniFile(Document& doc, const std::string& path) {
     FileBytes file = ReadWholeFile(path);
     IniReadingEnd end;
@@ -173,7 +168,5 @@ std::string SaveReport(std::string_view name, const SaveResult& result) {
     if (result.backupMade) report += ", original file was backed up as *.in1";
     return report;
 }
-
-std::string BackupName(const std::string& path) { return path + ".in1"; }
 
 }  // namespace keyloft

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "Paths.h"
+
 namespace keyloft {
 
 class Document;
@@ -50,11 +52,5 @@ std::string SerializeDocument(const Document& doc);
 // "INI File saved as NAME" with ", original file was backed up as *.in1"
 // when a backup was made.
 std::string SaveReport(std::string_view name, const SaveResult& result);
-
-// The path with ".in1" appended.
-std::string BackupName(const std::string& path);
-
-// The file name of a path: the part after its last "/".
-std::string_view FileNameOfPath(std::string_view path);
 
 }  // namespace keyloft
