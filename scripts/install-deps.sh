@@ -12,6 +12,9 @@ packages=(
     make
     # Core tests.
     libgtest-dev
+    # The format check (scripts/check-format.sh, a test of its own).
+    clang-format
+    git
     # The editor. qt6-base-dev depends on libgl-dev, libglx-dev and
     # libopengl-dev, which Qt's CMake package needs for its OpenGL lookup.
     qt6-base-dev

@@ -31,9 +31,6 @@ endfunction()
 
 # keyloft_print_test(TEST FIXTURE DIR): TEST prints through that server only.
 function(keyloft_print_test test fixture dir)
-  if(NOT TEST ${test})
-    return()
-  endif()
   set_tests_properties(${test} PROPERTIES
     FIXTURES_REQUIRED ${fixture}
     RESOURCE_LOCK ${fixture}
