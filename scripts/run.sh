@@ -22,19 +22,11 @@ fi
 
 (cd "$root" && cmake --preset release >/dev/null)
 
-# The editor target exists once the Qt front end is part of the build; until
-# then show the file through the command-line tool.
-if [[ -d "$build/app/CMakeFiles/keyloft.dir" ]]; then
-    cmake --build "$build" --target keyloft -j2
-    if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
-        echo "run: no display (neither DISPLAY nor WAYLAND_DISPLAY is set), so the editor" >&2
-        echo "     cannot open its window. Without a desktop, try a virtual X server:" >&2
-        echo "       xvfb-run -a scripts/run.sh${1:+ \"$1\"}" >&2
-        exit 1
-    fi
-    exec "$build/app/keyloft" "$file"
+cmake --build "$build" --target keyloft -j2
+if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" ]]; then
+    echo "run: no display (neither DISPLAY nor WAYLAND_DISPLAY is set), so the editor" >&2
+    echo "     cannot open its window. Without a desktop, try a virtual X server:" >&2
+    echo "       xvfb-run -a scripts/run.sh${1:+ \"$1\"}" >&2
+    exit 1
 fi
-
-echo "run: the editor is not part of this build yet; printing the file's tree instead" >&2
-cmake --build "$build" --target keyloft-ini -j2
-exec "$build/app/keyloft-ini" dump "$file"
+exec "$build/app/keyloft" "$file"

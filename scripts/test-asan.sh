@@ -7,18 +7,12 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-cd "$root"
-
-scripts/install-deps.sh
-
-cmake --preset asan
-cmake --build --preset asan --parallel 2
 
 # AddressSanitizer: leaks are errors (detect_leaks); an error ends the
 # program by SIGABRT rather than exit status 1, which keyloft-ini gives for
 # its ordinary failures, so that a test expecting status 1 cannot take a
-# sanitizer error for one (abort_on_error); stack frames are kept after their function returns, to
-# catch pointers to locals that outlive them (detect_stack_use_after_return);
+# sanitizer error for one (abort_on_error); stack frames are kept after
+# their function returns, to catch pointers to locals that outlive them (detect_stack_use_after_return);
 # a global whose initialiser uses another unit's global not yet initialised
 # is an error (check_initialization_order, strict_init_order).
 # strict_string_checks stays off: it takes strndup on a buffer that has no
@@ -32,4 +26,4 @@ export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 # the file names what it answers. print_suppressions shows which ones matched.
 export LSAN_OPTIONS=suppressions=$root/tests/sanitizer/lsan.supp:print_suppressions=1
 
-exec scripts/ctest-xvfb.sh asan "$@"
+exec "$root/scripts/test.sh" --preset asan "$@"
