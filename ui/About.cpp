@@ -13,10 +13,11 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
-#include <QScreen>
 #include <QSvgRenderer>
 #include <QUrl>
 #include <utility>
+
+#include "Dialogs.h"
 
 namespace {
 
@@ -198,7 +199,8 @@ void TAboutBox::keyPressEvent(QKeyEvent* event) {
 
 void TAboutBox::showEvent(QShowEvent* event) {
     if (devicePixelRatioF() != picturesPixelRatio_) renderPictures();
-    centreOnScreen();
+    // Centred on the screen of the window that opens it.
+    keyloft::ui::CentreOnScreen(this, parentWidget() ? parentWidget()->screen() : screen());
     QDialog::showEvent(event);
 }
 
@@ -251,14 +253,6 @@ void TAboutBox::paintBevels(QWidget* panel) {
     const QRect outer = panel->rect();
     qDrawShadePanel(&painter, outer, panel->palette(), true, 2);
     qDrawShadePanel(&painter, outer.adjusted(2, 2, -2, -2), panel->palette(), false, 2);
-}
-
-void TAboutBox::centreOnScreen() {
-    QScreen* screen = parentWidget() ? parentWidget()->screen() : this->screen();
-    if (!screen) return;
-    QRect frame = frameGeometry();
-    frame.moveCenter(screen->geometry().center());
-    move(frame.topLeft());
 }
 
 void TAboutBox::renderPictures() {

@@ -52,7 +52,6 @@ private:
 
     void openLinkOf(QWidget* control);
     void paintBevels(QWidget* panel);
-    void centreOnScreen();
     void renderPictures();
 
     // The close picture's place when the pointer is not over it; while the
