@@ -62,11 +62,8 @@ private:
     qreal picturesPixelRatio_ = 0.0;
 
     QFrame* Panel1 = nullptr;
-    QLabel* notice_ = nullptr;
     QLabel* Comments = nullptr;
     QLabel* Image1 = nullptr;
-    QLabel* sLabelFX1 = nullptr;
-    QLabel* sLabel1 = nullptr;
     QLabel* image4 = nullptr;
     QLabel* image3 = nullptr;
 };

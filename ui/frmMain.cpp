@@ -157,7 +157,7 @@ void TForm1::CreateComponents() {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
-    pnl2 = new QFrame(client);
+    auto* pnl2 = new QFrame(client);
     pnl2->setObjectName("pnl2");
     pnl2->setFrameStyle(QFrame::Panel | QFrame::Raised);
     pnl2->setLineWidth(1);
@@ -183,13 +183,12 @@ void TForm1::CreateComponents() {
     treeStyle->setParent(tv1);
     tv1->setStyle(treeStyle);
     tv1->setModel(model_.get());
-    delegate_ = new NodeDelegate(*model_, tv1);
-    tv1->setItemDelegate(delegate_);
+    tv1->setItemDelegate(new NodeDelegate(*model_, tv1));
     treeLayout->addWidget(tv1);
     layout->addWidget(pnl2, 1);
     connect(model_.get(), &DocumentModel::editAccepted, this, &TForm1::tv1Edited);
 
-    pnl1 = new QFrame(client);
+    auto* pnl1 = new QFrame(client);
     pnl1->setObjectName("pnl1");
     pnl1->setFrameStyle(QFrame::Panel | QFrame::Raised);
     pnl1->setLineWidth(1);
@@ -214,7 +213,7 @@ void TForm1::CreateComponents() {
         "}");
     bottom->addWidget(acttb1);
 
-    stat1 = new QStatusBar(pnl1);
+    auto* stat1 = new QStatusBar(pnl1);
     stat1->setObjectName("stat1");
     stat1->setFixedHeight(19);
     stat1->setSizeGripEnabled(false);
