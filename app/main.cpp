@@ -2,7 +2,6 @@
 #include <QApplication>
 #include <QByteArray>
 #include <QList>
-#include <QScreen>
 
 #include "Dialogs.h"
 #include "frmMain.h"
@@ -28,11 +27,7 @@ int main(int argc, char* argv[]) {
     for (int i = 1; i < argc; ++i) arguments.append(QByteArray(argv[i]));
     TForm1 window(arguments);
     // Restored, the window stands in the middle of the desktop.
-    if (const QScreen* screen = window.screen()) {
-        QRect frame = window.frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        window.move(frame.topLeft());
-    }
+    keyloft::ui::CentreOnScreen(&window, window.screen());
     window.showMaximized();
     return QApplication::exec();
 }

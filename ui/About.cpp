@@ -13,10 +13,11 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPixmap>
-#include <QScreen>
 #include <QSvgRenderer>
 #include <QUrl>
 #include <utility>
+
+#include "Dialogs.h"
 
 namespace {
 
@@ -108,8 +109,8 @@ TAboutBox::TAboutBox(QWidget* parent)
     Panel1->installEventFilter(this);
 
     // Created in stacking order: each later control lies above the earlier.
-    notice_ = addLabel(Panel1, "notice", {3, 34, 273, 13},
-                       QStringLiteral("\u00A9 2026 Keyloft contributors"));
+    addLabel(Panel1, "notice", {3, 34, 273, 13},
+             QStringLiteral("\u00A9 2026 Keyloft contributors"));
 
     Comments = addLabel(Panel1, "Comments", {3, 69, 273, 13},
                         withoutScheme(QString::fromLatin1(kKeyloftWebAddress)));
@@ -125,7 +126,8 @@ TAboutBox::TAboutBox(QWidget* parent)
     Image1->setMouseTracking(true);
     Image1->installEventFilter(this);
 
-    sLabelFX1 = addLabel(Panel1, "sLabelFX1", {3, 0, 273, 32}, QStringLiteral("Keyloft 1.0"));
+    QLabel* sLabelFX1 =
+        addLabel(Panel1, "sLabelFX1", {3, 0, 273, 32}, QStringLiteral("Keyloft 1.0"));
     sLabelFX1->setFont(boxFont(19, true));
     setTextColour(sLabelFX1, Qt::white);
     auto* shadow = new QGraphicsDropShadowEffect(sLabelFX1);
@@ -134,7 +136,8 @@ TAboutBox::TAboutBox(QWidget* parent)
     shadow->setColor(Qt::black);
     sLabelFX1->setGraphicsEffect(shadow);
 
-    sLabel1 = addLabel(Panel1, "sLabel1", {3, 53, 273, 13}, QStringLiteral("INI Files Editor"));
+    QLabel* sLabel1 =
+        addLabel(Panel1, "sLabel1", {3, 53, 273, 13}, QStringLiteral("INI Files Editor"));
     setTextColour(sLabel1, Qt::black);
 
     // Decoration over the logo: the pointer passes through to Image1.
@@ -155,29 +158,30 @@ void TAboutBox::setUrlOpener(UrlOpener opener) {
 bool TAboutBox::eventFilter(QObject* watched, QEvent* event) {
     auto* control = qobject_cast<QWidget*>(watched);
     const QEvent::Type type = event->type();
-    if (control == Panel1) {
-        if (type == QEvent::Paint) paintBevels(Panel1);
-    } else if (control == Comments) {
-        if (type == QEvent::MouseMove)
-            CommentsMouseMove(control);
+    if (control == Panel1 && type == QEvent::Paint) paintBevels(Panel1);
+    // Each link and the close picture: the event that tells the pointer is
+    // over it, and its handlers for that event, for leave and for a click.
+    using Handler = void (TAboutBox::*)(QWidget*);
+    const struct {
+        QWidget* control;
+        QEvent::Type over;
+        Handler onOver, onLeave, onClick;
+    } routes[] = {
+        {Comments, QEvent::MouseMove, &TAboutBox::CommentsMouseMove, &TAboutBox::CommentsMouseLeave,
+         &TAboutBox::CommentsClick},
+        {Image1, QEvent::MouseMove, &TAboutBox::Image1MouseMove, &TAboutBox::Image1MouseLeave,
+         &TAboutBox::Image1Click},
+        {image3, QEvent::Enter, &TAboutBox::image3MouseEnter, &TAboutBox::image3MouseLeave,
+         &TAboutBox::image3Click},
+    };
+    for (const auto& route : routes) {
+        if (control != route.control) continue;
+        if (type == route.over)
+            (this->*route.onOver)(control);
         else if (type == QEvent::Leave)
-            CommentsMouseLeave(control);
+            (this->*route.onLeave)(control);
         else if (isClick(control, event))
-            CommentsClick(control);
-    } else if (control == Image1) {
-        if (type == QEvent::MouseMove)
-            Image1MouseMove(control);
-        else if (type == QEvent::Leave)
-            Image1MouseLeave(control);
-        else if (isClick(control, event))
-            Image1Click(control);
-    } else if (control == image3) {
-        if (type == QEvent::Enter)
-            image3MouseEnter(control);
-        else if (type == QEvent::Leave)
-            image3MouseLeave(control);
-        else if (isClick(control, event))
-            image3Click(control);
+            (this->*route.onClick)(control);
     }
     return QDialog::eventFilter(watched, event);
 }
@@ -198,7 +202,8 @@ void TAboutBox::keyPressEvent(QKeyEvent* event) {
 
 void TAboutBox::showEvent(QShowEvent* event) {
     if (devicePixelRatioF() != picturesPixelRatio_) renderPictures();
-    centreOnScreen();
+    // Centred on the screen of the window that opens it.
+    keyloft::ui::CentreOnScreen(this, parentWidget() ? parentWidget()->screen() : screen());
     QDialog::showEvent(event);
 }
 
@@ -251,14 +256,6 @@ void TAboutBox::paintBevels(QWidget* panel) {
     const QRect outer = panel->rect();
     qDrawShadePanel(&painter, outer, panel->palette(), true, 2);
     qDrawShadePanel(&painter, outer.adjusted(2, 2, -2, -2), panel->palette(), false, 2);
-}
-
-void TAboutBox::centreOnScreen() {
-    QScreen* screen = parentWidget() ? parentWidget()->screen() : this->screen();
-    if (!screen) return;
-    QRect frame = frameGeometry();
-    frame.moveCenter(screen->geometry().center());
-    move(frame.topLeft());
 }
 
 void TAboutBox::renderPictures() {

@@ -52,7 +52,6 @@ private:
 
     void openLinkOf(QWidget* control);
     void paintBevels(QWidget* panel);
-    void centreOnScreen();
     void renderPictures();
 
     // The close picture's place when the pointer is not over it; while the
@@ -63,11 +62,8 @@ private:
     qreal picturesPixelRatio_ = 0.0;
 
     QFrame* Panel1 = nullptr;
-    QLabel* notice_ = nullptr;
     QLabel* Comments = nullptr;
     QLabel* Image1 = nullptr;
-    QLabel* sLabelFX1 = nullptr;
-    QLabel* sLabel1 = nullptr;
     QLabel* image4 = nullptr;
     QLabel* image3 = nullptr;
 };

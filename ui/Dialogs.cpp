@@ -12,15 +12,14 @@
 
 namespace keyloft::ui {
 
-namespace {
-
-void CentreOnScreen(QWidget* dialog) {
-    if (const QScreen* screen = dialog->screen()) {
-        QRect frame = dialog->frameGeometry();
-        frame.moveCenter(screen->availableGeometry().center());
-        dialog->move(frame.topLeft());
-    }
+void CentreOnScreen(QWidget* window, const QScreen* screen) {
+    if (screen == nullptr) return;
+    QRect frame = window->frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    window->move(frame.topLeft());
 }
+
+namespace {
 
 // The editor's dialogs stand in the middle of the screen.
 template <class Dialog>
@@ -31,7 +30,7 @@ public:
 protected:
     void showEvent(QShowEvent* event) override {
         Dialog::showEvent(event);
-        CentreOnScreen(this);
+        CentreOnScreen(this, this->screen());
     }
 };
 

@@ -3,6 +3,7 @@
 
 #include <QString>
 
+class QScreen;
 class QWidget;
 
 namespace keyloft::ui {
@@ -24,6 +25,10 @@ void ShowError(QWidget* parent, const QString& text);
 // A caption, a prompt and one line of at most 255 characters, starting empty.
 // Returns the text on OK and the empty text on Cancel.
 QString InputQuery(QWidget* parent, const QString& caption, const QString& prompt);
+
+// Moves `window`, frame included, to the middle of the screen's available
+// area (the desktop without its panels); nothing without a screen.
+void CentreOnScreen(QWidget* window, const QScreen* screen);
 
 inline constexpr char kApplicationTitle[] = "INI Files editor";
 

@@ -1,18 +1,10 @@
 // The item model over the core document tree.
 #include "DocumentModel.h"
 
-#include <QFile>
-
 #include "Document.h"
-#include "Encoding.h"
+#include "DocumentText.h"
 
 namespace keyloft::ui {
-
-QString FileNameText(std::string_view bytes) {
-    return QFile::decodeName(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())));
-}
-
-std::string FileNameBytes(const QString& text) { return QFile::encodeName(text).toStdString(); }
 
 DocumentModel::DocumentModel(Document& doc, QObject* parent)
     : QAbstractItemModel(parent), doc_(doc) {
@@ -58,28 +50,7 @@ bool DocumentModel::hasChildren(const QModelIndex& parent) const {
     return node ? node->hasChildren() : doc_.TopLevelCount() > 0;
 }
 
-QString DocumentModel::displayText(const Node* node) const {
-    const std::string_view bytes = node->text();
-    if (node->level() == 0) return FileNameText(bytes);
-    if (doc_.IsUtf8()) return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    const std::string utf8 = Cp1252ToUtf8(bytes);
-    return QString::fromStdString(utf8);
-}
-
-std::optional<std::string> DocumentModel::encode(const QString& text, QString* bad) const {
-    const QByteArray utf8 = text.toUtf8();
-    if (doc_.IsUtf8()) return utf8.toStdString();
-    std::string badUtf8;
-    auto bytes = Utf8ToCp1252({utf8.constData(), static_cast<std::size_t>(utf8.size())}, &badUtf8);
-    if (!bytes && bad) *bad = QString::fromStdString(badUtf8);
-    return bytes;
-}
-
-std::optional<std::string> DocumentModel::encodeFor(const Node* node, const QString& text,
-                                                    QString* bad) const {
-    if (node != nullptr && node->level() == 0) return FileNameBytes(text);
-    return encode(text, bad);
-}
+QString DocumentModel::displayText(const Node* node) const { return ShownText(doc_, node); }
 
 QVariant DocumentModel::data(const QModelIndex& index, int role) const {
     const Node* node = nodeOf(index);

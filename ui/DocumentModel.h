@@ -2,10 +2,6 @@
 #pragma once
 
 #include <QAbstractItemModel>
-#include <QByteArray>
-#include <optional>
-#include <string>
-#include <string_view>
 
 #include "TreeObserver.h"
 
@@ -16,17 +12,10 @@ class Node;
 
 namespace keyloft::ui {
 
-// The root names the file: its text holds the file name's bytes, shown as
-// the system decodes file names, whatever the file's content is.
-QString FileNameText(std::string_view bytes);
-// A name typed for the root as the bytes the system uses for file names.
-std::string FileNameBytes(const QString& text);
-
 // Every index carries its core node; the invalid index is the hidden parent
 // of the top-level nodes. Row and parent lookups are O(1), and structural
 // changes arrive from the document as notifications, so there is no second
-// copy of the tree. Line texts are shown as UTF-8 when the loaded file is
-// valid UTF-8, otherwise as Windows-1252; the root as a file name.
+// copy of the tree. Texts are shown as DocumentText decodes them.
 class DocumentModel : public QAbstractItemModel, private TreeObserver {
     Q_OBJECT
 public:
@@ -47,12 +36,6 @@ public:
 
     // A node's text as shown.
     QString displayText(const Node* node) const;
-    // Text typed by the user as the document's bytes; nothing when the
-    // document's encoding cannot hold a character, which `bad` then names.
-    std::optional<std::string> encode(const QString& text, QString* bad = nullptr) const;
-    // Text typed for `node`: a file name for the root, a line otherwise.
-    std::optional<std::string> encodeFor(const Node* node, const QString& text,
-                                         QString* bad = nullptr) const;
 
 signals:
     // The in-place editor was accepted with `text` on `node`.

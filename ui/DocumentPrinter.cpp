@@ -10,9 +10,8 @@
 #include <string_view>
 
 #include "Document.h"
-#include "DocumentModel.h"
+#include "DocumentText.h"
 #include "Dump.h"
-#include "Encoding.h"
 #include "Failure.h"
 #include "PrinterLayout.h"
 #include "QtPrintSurface.h"
@@ -29,7 +28,7 @@ std::string ShownDump(const keyloft::Document& doc, std::string_view dump) {
     const std::size_t rootEnd = root == nullptr ? 0 : std::min(root->text().size(), dump.size());
     std::string shown = FileNameText(dump.substr(0, rootEnd)).toStdString();
     const std::string_view rest = dump.substr(rootEnd);
-    shown += doc.IsUtf8() ? std::string(rest) : keyloft::Cp1252ToUtf8(rest);
+    shown += LineTextUtf8(rest, doc.IsUtf8());
     return shown;
 }
 

@@ -3,6 +3,7 @@
 #include "Commenting.h"
 #include "Dialogs.h"
 #include "DocumentModel.h"
+#include "DocumentText.h"
 #include "IniTreeView.h"
 #include "Rules.h"
 #include "TextRules.h"
@@ -19,12 +20,8 @@ std::optional<std::string> PromptedText(TForm1* window, const QString& caption,
                                         const QString& prompt) {
     const QString typed = FirstLine(InputQuery(window, caption, prompt));
     QString bad;
-    auto bytes = window->model()->encode(typed, &bad);
-    if (!bytes) {
-        ShowWarning(window, QString("The character \"%1\" cannot be stored in this file's "
-                                    "encoding (Windows-1252).")
-                                .arg(bad));
-    }
+    auto bytes = StoredLine(window->document(), typed, &bad);
+    if (!bytes) ShowWarning(window, UnstorableWarning(bad));
     return bytes;
 }
 
@@ -55,7 +52,7 @@ void TForm1::actNewValueExecute() {
     Node* key = doc_.AddChild(section, text);
     makeVisible(key);
     doc_.ItemsChanged = true;
-    SetStatus("New key: " + model_->displayText(key) + " added");
+    SetStatus("New key: " + ShownText(doc_, key) + " added");
 }
 
 void TForm1::actEditLineExecute() {
@@ -78,8 +75,7 @@ void TForm1::actremoveExecute() {
         ShowWarning(this, "Can't delete the root, select a section or key to delete");
         return;
     }
-    if (Confirm(this, "Are you sure you want to delete " + model_->displayText(node)) !=
-        Answer::Yes)
+    if (Confirm(this, "Are you sure you want to delete " + ShownText(doc_, node)) != Answer::Yes)
         return;
     doc_.Delete(node);
     doc_.ItemsChanged = true;
@@ -113,8 +109,8 @@ void TForm1::ChangeComment(bool comment) {
         ShowInformation(this, refusal);
         return;
     }
-    const QString question = comment ? "Comment " + model_->displayText(node) + " ?"
-                                     : "Remove comment from " + model_->displayText(node) + " ?";
+    const QString question = comment ? "Comment " + ShownText(doc_, node) + " ?"
+                                     : "Remove comment from " + ShownText(doc_, node) + " ?";
     if (Confirm(this, question) == Answer::No) return;
     keyloft::SetCommented(doc_, node, comment);
     doc_.ItemsChanged = true;

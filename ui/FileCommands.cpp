@@ -1,17 +1,16 @@
 // The commands that open, save, close, print and end: Open, Save INI as,
 // New INI, Close INI, Print INI, About and Exit.
-#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QLineEdit>
-#include <QScopeGuard>
 
 #include "About.h"
+#include "BusyCursor.h"
 #include "Dialogs.h"
-#include "DocumentModel.h"
 #include "DocumentPrinter.h"
+#include "DocumentText.h"
 #include "IniFile.h"
 #include "IniTreeView.h"
 #include "Rules.h"
@@ -76,7 +75,7 @@ bool TForm1::SaveIni() {
     const QString loaded =
         QDir::cleanPath(QFileInfo(QFile::decodeName(loadedPath_)).absoluteFilePath());
     const QString folder = loadedPath_.isEmpty() ? lastFolder_ : QFileInfo(loaded).absolutePath();
-    const std::optional<QString> chosen = AskFile(dlgSave1, folder, model_->displayText(root));
+    const std::optional<QString> chosen = AskFile(dlgSave1, folder, ShownText(doc_, root));
     if (!chosen) return false;
     // A file name need not be valid UTF-8, while the dialog's names are
     // text: the loaded file, chosen as offered while the root keeps its
@@ -85,8 +84,7 @@ bool TForm1::SaveIni() {
                           QDir::cleanPath(QFileInfo(*chosen).absoluteFilePath()) == loaded;
     const std::string target = (asLoaded ? loadedPath_ : QFile::encodeName(*chosen)).toStdString();
 
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    const auto restore = qScopeGuard([] { QGuiApplication::restoreOverrideCursor(); });
+    const BusyCursor busy;
     const keyloft::SaveResult result = keyloft::SaveIniFile(doc_, target);
     SetStatus(FileNameText(keyloft::SaveReport(keyloft::FileNameOfPath(target), result)));
     doc_.ItemsChanged = false;

@@ -37,13 +37,17 @@ QModelIndex IniTreeView::selectedIndex() const {
     return selected.isEmpty() ? QModelIndex() : selected.first();
 }
 
-void IniTreeView::selectIndex(const QModelIndex& index) {
-    if (!index.isValid()) return;
+void IniTreeView::expandAncestors(const QModelIndex& index) {
     std::vector<QModelIndex> ancestors;
     for (QModelIndex up = index.parent(); up.isValid(); up = up.parent()) {
         if (!isExpanded(up)) ancestors.insert(ancestors.begin(), up);
     }
     for (const QModelIndex& up : ancestors) expand(up);
+}
+
+void IniTreeView::selectIndex(const QModelIndex& index) {
+    if (!index.isValid()) return;
+    expandAncestors(index);
     selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
     scrollTo(index);
 }

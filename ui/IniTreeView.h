@@ -23,6 +23,8 @@ public:
     // top-level ancestor.
     void collapseEverything();
 
+    // Expands every collapsed ancestor of the index, outermost first.
+    void expandAncestors(const QModelIndex& index);
     QModelIndex selectedIndex() const;
     // Selects the index alone and makes it the current one; expands its
     // ancestors and scrolls to it.

@@ -4,10 +4,9 @@
 #include <QFontDatabase>
 #include <QPainter>
 #include <QPrinter>
-#include <string>
 #include <utility>
 
-#include "Encoding.h"
+#include "DocumentText.h"
 #include "Failure.h"
 
 namespace keyloft::ui {
@@ -53,11 +52,7 @@ void QtPrintSurface::NewPage() {
 }
 
 QString QtPrintSurface::Decode(std::string_view run) const {
-    if (encoding_ == keyloft::TextEncoding::Utf8) {
-        return QString::fromUtf8(run.data(), static_cast<qsizetype>(run.size()));
-    }
-    const std::string utf8 = keyloft::Cp1252ToUtf8(run);
-    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+    return LineText(run, encoding_ == keyloft::TextEncoding::Utf8);
 }
 
 }  // namespace keyloft::ui

@@ -34,7 +34,7 @@ public:
     void NewPage() override;
 
 private:
-    // Node texts are bytes: UTF-8 for a UTF-8 document, Windows-1252 otherwise.
+    // A run of node bytes as shown: UTF-8, or Windows-1252 for single bytes.
     QString Decode(std::string_view run) const;
 
     QPainter& painter_;

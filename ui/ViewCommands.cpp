@@ -1,11 +1,11 @@
 // The commands that change what the view shows: Find, Expand all and
 // Collapse all.
-#include <QApplication>
-#include <QScopeGuard>
 #include <unordered_set>
 
+#include "BusyCursor.h"
 #include "Dialogs.h"
 #include "DocumentModel.h"
+#include "DocumentText.h"
 #include "IniTreeView.h"
 #include "Rules.h"
 #include "TextRules.h"
@@ -17,14 +17,14 @@ using namespace keyloft::ui;
 Node* TForm1::GetNodeByText(IniTreeView* tv, const QString& text, bool makeVisible) {
     if (doc_.Count() == 0) return nullptr;
     auto* model = static_cast<DocumentModel*>(tv->model());
-    const auto bytes = model->encode(text);
+    const auto bytes = StoredLine(doc_, text);
     const std::string needle = bytes ? keyloft::UpperAZ(*bytes) : std::string();
     // The root is matched as shown: a file name, whatever the file's encoding.
     const std::string rootNeedle = keyloft::UpperAZ(text.toStdString());
     const auto matches = [&](const Node* node) {
         if (node->level() == 0) {
             return !rootNeedle.empty() &&
-                   keyloft::FindMatches(model->displayText(node).toStdString(), rootNeedle);
+                   keyloft::FindMatches(ShownText(doc_, node).toStdString(), rootNeedle);
         }
         return !needle.empty() && keyloft::FindMatches(node->text(), needle);
     };
@@ -60,14 +60,14 @@ Node* TForm1::GetNodeByText(IniTreeView* tv, const QString& text, bool makeVisib
 void TForm1::actfindExecute() {
     if (!IsIniLoade()) return;
     const QString text = FirstLine(InputQuery(this, "Find", "String to find:"));
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    auto restore = qScopeGuard([] { QGuiApplication::restoreOverrideCursor(); });
-    // Collapsing moves a selection below the top level up to the root, so
-    // the search below starts at the root.
-    tv1->collapseEverything();
-    Node* found = GetNodeByText(tv1, text, true);
-    restore.dismiss();
-    QGuiApplication::restoreOverrideCursor();
+    Node* found = nullptr;
+    {
+        const BusyCursor busy;
+        // Collapsing moves a selection below the top level up to the root, so
+        // the search below starts at the root.
+        tv1->collapseEverything();
+        found = GetNodeByText(tv1, text, true);
+    }
     if (found != nullptr) {
         tv1->setFocus();
         selectNode(found);
@@ -79,15 +79,13 @@ void TForm1::actfindExecute() {
 void TForm1::actExpandAllExecute() {
     if (!IsIniLoade()) return;
     selectNode(doc_.NodeAt(0));
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    const auto restore = qScopeGuard([] { QGuiApplication::restoreOverrideCursor(); });
+    const BusyCursor busy;
     tv1->expandAll();
 }
 
 void TForm1::actCollapseAllExecute() {
     if (!IsIniLoade()) return;
     selectNode(doc_.NodeAt(0));
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    const auto restore = qScopeGuard([] { QGuiApplication::restoreOverrideCursor(); });
+    const BusyCursor busy;
     tv1->collapseEverything();
 }

@@ -2,7 +2,6 @@
 #include "frmMain.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QCloseEvent>
 #include <QFile>
 #include <QFileDialog>
@@ -12,16 +11,17 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QProxyStyle>
-#include <QScopeGuard>
 #include <QSettings>
 #include <QStatusBar>
 #include <QToolBar>
 #include <QVBoxLayout>
 
 #include "About.h"
+#include "BusyCursor.h"
 #include "Dialogs.h"
 #include "DocumentModel.h"
 #include "DocumentPrinter.h"
+#include "DocumentText.h"
 #include "Failure.h"
 #include "FileSystem.h"
 #include "IniFile.h"
@@ -157,7 +157,7 @@ void TForm1::CreateComponents() {
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
 
-    pnl2 = new QFrame(client);
+    auto* pnl2 = new QFrame(client);
     pnl2->setObjectName("pnl2");
     pnl2->setFrameStyle(QFrame::Panel | QFrame::Raised);
     pnl2->setLineWidth(1);
@@ -183,13 +183,12 @@ void TForm1::CreateComponents() {
     treeStyle->setParent(tv1);
     tv1->setStyle(treeStyle);
     tv1->setModel(model_.get());
-    delegate_ = new NodeDelegate(*model_, tv1);
-    tv1->setItemDelegate(delegate_);
+    tv1->setItemDelegate(new NodeDelegate(*model_, tv1));
     treeLayout->addWidget(tv1);
     layout->addWidget(pnl2, 1);
     connect(model_.get(), &DocumentModel::editAccepted, this, &TForm1::tv1Edited);
 
-    pnl1 = new QFrame(client);
+    auto* pnl1 = new QFrame(client);
     pnl1->setObjectName("pnl1");
     pnl1->setFrameStyle(QFrame::Panel | QFrame::Raised);
     pnl1->setLineWidth(1);
@@ -214,7 +213,7 @@ void TForm1::CreateComponents() {
         "}");
     bottom->addWidget(acttb1);
 
-    stat1 = new QStatusBar(pnl1);
+    auto* stat1 = new QStatusBar(pnl1);
     stat1->setObjectName("stat1");
     stat1->setFixedHeight(19);
     stat1->setSizeGripEnabled(false);
@@ -315,11 +314,7 @@ void TForm1::selectNode(Node* node) { tv1->selectIndex(model_->indexOf(node)); }
 
 void TForm1::makeVisible(Node* node) {
     const QModelIndex index = model_->indexOf(node);
-    std::vector<QModelIndex> ancestors;
-    for (QModelIndex up = index.parent(); up.isValid(); up = up.parent()) {
-        if (!tv1->isExpanded(up)) ancestors.insert(ancestors.begin(), up);
-    }
-    for (const QModelIndex& up : ancestors) tv1->expand(up);
+    tv1->expandAncestors(index);
     tv1->scrollTo(index);
 }
 
@@ -341,8 +336,7 @@ int TForm1::ChildCountOfSelection() {
 void TForm1::LoadIniFile(const QString& path) { LoadIniFile(QFile::encodeName(path)); }
 
 void TForm1::LoadIniFile(const QByteArray& path) {
-    QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    const auto restore = qScopeGuard([] { QGuiApplication::restoreOverrideCursor(); });
+    const BusyCursor busy;
     const keyloft::LoadResult result = keyloft::LoadIniFile(doc_, path.toStdString());
     loadedPath_ = path;
     loadedRoot_ = std::string(result.root->text());
@@ -364,7 +358,6 @@ void TForm1::RunCommand(const std::function<void()>& command) {
 void TForm1::usePrinter(std::unique_ptr<DocumentPrinter> printer) { printer_ = std::move(printer); }
 
 void TForm1::ShowFailure(const std::exception& failure) {
-    QGuiApplication::restoreOverrideCursor();
     QString message;
     if (dynamic_cast<const std::bad_alloc*>(&failure) != nullptr) {
         message = "Not enough memory";
@@ -376,11 +369,9 @@ void TForm1::ShowFailure(const std::exception& failure) {
 
 void TForm1::tv1Edited(Node* node, const QString& text) {
     QString bad;
-    const auto bytes = model_->encodeFor(node, text, &bad);
+    const auto bytes = StoredText(doc_, node, text, &bad);
     if (!bytes) {
-        ShowWarning(this, QString("The character \"%1\" cannot be stored in this file's encoding "
-                                  "(Windows-1252); the line keeps its text.")
-                              .arg(bad));
+        ShowWarning(this, UnstorableWarning(bad));
         return;
     }
     doc_.SetText(node, *bytes);

@@ -15,10 +15,8 @@
 
 class QAction;
 class QFileDialog;
-class QFrame;
 class QLabel;
 class QMenuBar;
-class QStatusBar;
 class QToolBar;
 class TAboutBox;
 
@@ -26,7 +24,6 @@ namespace keyloft::ui {
 class DocumentModel;
 class DocumentPrinter;
 class IniTreeView;
-class NodeDelegate;
 }  // namespace keyloft::ui
 
 // Owns the one document for the whole run. Every command is a method named
@@ -114,18 +111,13 @@ private:
     std::unique_ptr<keyloft::ui::DocumentModel> model_;
 
     QMenuBar* mm1 = nullptr;
-    QFrame* pnl1 = nullptr;
-    QFrame* pnl2 = nullptr;
     keyloft::ui::IniTreeView* tv1 = nullptr;
-    keyloft::ui::NodeDelegate* delegate_ = nullptr;
     QToolBar* acttb1 = nullptr;
-    QStatusBar* stat1 = nullptr;
     QLabel* statusText_ = nullptr;
     QFileDialog* dlgOpen1 = nullptr;
     QFileDialog* dlgSave1 = nullptr;
     TAboutBox* AboutBox = nullptr;
     std::unique_ptr<keyloft::ui::DocumentPrinter> printer_;
-    bool closing_ = false;
 
     // The file behind the document, as the path it was loaded by (bytes);
     // empty for a new document.
