@@ -1,6 +1,7 @@
 // GUI tests of the main window: Open, Save INI, Close INI, Exit and the
 // window's close, with the changed mark they drive and what they leave on
-// disk; the command table with its menus and toolbar; caption and size limit.
+// disk; the command table with its menus and toolbar; caption and size limit;
+// and that a test cannot trigger a missing or disabled action unnoticed.
 // Every test drives a real TForm1 and answers its real dialogs.
 #include <dirent.h>
 #include <unistd.h>
@@ -185,6 +186,8 @@ private slots:
 
     void commandTable_data();
     void commandTable();
+    void triggerNeedsAnEnabledAction_data();
+    void triggerNeedsAnEnabledAction();
     void menus();
     void toolbar();
     void captionAndMinimumWidth();
@@ -850,6 +853,42 @@ void MainWindowTest::commandTable() {
     QVERIFY(button != nullptr);
     QCOMPARE(button->toolTip(), hint);
     QVERIFY(button->isEnabled());
+}
+
+// The harness's trigger: a missing or disabled action runs nothing, and the
+// check of the trigger fails, where a silent no-op would let a test go on to
+// check a command that never ran.
+void MainWindowTest::triggerNeedsAnEnabledAction_data() {
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<bool>("disabled");
+    QTest::addColumn<bool>("runs");
+
+    QTest::newRow("enabled") << QByteArray("actOpen") << false << true;
+    QTest::newRow("disabled") << QByteArray("actOpen") << true << false;
+    QTest::newRow("missing") << QByteArray("actNoSuchCommand") << false << false;
+}
+
+void MainWindowTest::triggerNeedsAnEnabledAction() {
+    QFETCH(QByteArray, name);
+    QFETCH(bool, disabled);
+    QFETCH(bool, runs);
+
+    Fixture f;
+    QVERIFY(f.setUp(true, false));
+    if (disabled) f.window.findChild<QAction*>(name)->setEnabled(false);
+    // Open shows its dialog only when it runs.
+    const QStringList opened = runs ? QStringList{kOpenDialog} : QStringList{};
+    {
+        DialogScript script;
+        script.cancel().rejectUnexpected().start();
+        QCOMPARE(Trigger(f.window, name.constData()), runs);
+        QCOMPARE(DialogLines(script.seen()), opened);
+    }
+    const Outcome out = f.run(name.constData(), {"cancel"});
+    QCOMPARE(out.finished, runs);
+    QCOMPARE(out.lines(), opened);
+    if (!runs) QVERIFY2(out.description.contains(name), qPrintable(out.description));
+    QCOMPARE(f.window.statusText(), kLoadedA);
 }
 
 void MainWindowTest::menus() {
