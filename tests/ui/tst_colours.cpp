@@ -1,7 +1,6 @@
 // The node colours as the tree view really paints them: a grab of the view's
 // pixels, row by row. Glyphs are anti-aliased, so a text colour counts as
 // present when some pixels lie close to it, and as absent when none does.
-#include <QFile>
 #include <QImage>
 #include <QLineEdit>
 #include <QTemporaryDir>
@@ -11,6 +10,7 @@
 #include "Document.h"
 #include "DocumentModel.h"
 #include "IniTreeView.h"
+#include "WindowProbe.h"
 #include "frmMain.h"
 
 using keyloft::Node;
@@ -94,10 +94,8 @@ private:
 void ColoursTest::init() {
     QVERIFY(dir_.isValid());
     const QString path = dir_.filePath("colours.ini");
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write("[Main]\r\nname=value\r\n;commented=1\r\nmalformed\r\n;[Old]\r\n;mode=1\r\n");
-    file.close();
+    QVERIFY(keyloft::test::WriteFile(
+        path, "[Main]\r\nname=value\r\n;commented=1\r\nmalformed\r\n;[Old]\r\n;mode=1\r\n"));
     window_ = std::make_unique<TForm1>(QList<QByteArray>{QFile::encodeName(path)});
     keyloft::Document& doc = window_->document();
     QCOMPARE(doc.Count(), std::size_t{7});
@@ -105,8 +103,7 @@ void ColoursTest::init() {
     Node* broken = doc.AddChild(doc.First(), "Broken]");
     doc.AddChild(broken, "; note");
     window_->resize(500, 400);
-    window_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    QVERIFY(keyloft::test::ShowWindow(*window_));
     window_->treeView()->expandAll();
 }
 
@@ -127,11 +124,7 @@ QRect ColoursTest::Row(const QString& text) const {
 }
 
 Node* ColoursTest::NodeNamed(const QString& text) const {
-    for (Node* node = window_->document().First(); node != nullptr;
-         node = keyloft::Document::Next(node)) {
-        if (window_->model()->displayText(node) == text) return node;
-    }
-    return nullptr;
+    return keyloft::test::NodeNamed(*window_, text);
 }
 
 void ColoursTest::textColours_data() {

@@ -21,14 +21,17 @@
 #include "frmMain.h"
 
 using keyloft::Node;
+using keyloft::test::ClearSelection;
 using keyloft::test::DialogScript;
 using keyloft::test::IsShown;
 using keyloft::test::NodeNamed;
+using keyloft::test::OpenWindow;
 using keyloft::test::Outcome;
 using keyloft::test::Run;
-using keyloft::test::SeenDialog;
+using keyloft::test::Select;
 using keyloft::test::SelectedText;
 using keyloft::test::Shown;
+using keyloft::test::ShowWindow;
 using keyloft::test::Tree;
 using keyloft::test::Type;
 
@@ -48,31 +51,10 @@ enum class SaveStep { None, Cancel, Fail };
 // What the user does in the in-place editor.
 enum class EditKeys { TypeAndEnter, Enter, ClearAndEnter, Escape };
 
-// Input prompt: replaces the field's text by typing `text`, then OK.
-void TypeAndAccept(DialogScript& script, const QString& text) {
-    script.then([text](QWidget* dialog) {
-        auto* edit = dialog->findChild<QLineEdit*>();
-        edit->selectAll();
-        Type(edit, text);
-        QTest::keyClick(edit, Qt::Key_Return);
-    });
-}
-
 void AnswerWith(DialogScript& script, Reply reply) {
-    switch (reply) {
-        case Reply::Yes:
-            script.clickButton("Yes");
-            break;
-        case Reply::No:
-            script.clickButton("No");
-            break;
-        case Reply::Escape:
-            script.pressKey(Qt::Key_Escape);
-            break;
-        case Reply::CloseBox:
-            script.closeBox();
-            break;
-    }
+    // In the order of Reply.
+    static const QString kSteps[] = {"Yes", "No", "Escape", "close box"};
+    script.answer({kSteps[static_cast<int>(reply)]});
 }
 
 // A node's text as the document holds it.
@@ -80,7 +62,10 @@ QByteArray Bytes(const Node* node) {
     return QByteArray(node->text().data(), static_cast<qsizetype>(node->text().size()));
 }
 
-void ClearSelection(TForm1& window) { window.treeView()->selectionModel()->clearSelection(); }
+// Input prompt: cancelled, or `typed` typed over its field and accepted.
+void Prompt(DialogScript& script, bool cancel, const QString& typed) {
+    cancel ? script.cancel() : script.typeAndAccept(typed);
+}
 
 // The in-place editor while it is open.
 QLineEdit* OpenEditor(TForm1& window) {
@@ -148,33 +133,10 @@ private slots:
     void emptyDocument();
 
 private:
-    // A shown window on a file `name` holding `content`, loaded as from the
-    // command line (so ItemsChanged is false and the root selected).
-    std::unique_ptr<TForm1> OpenWindow(const QByteArray& content, const QString& name = "app.ini");
-    static bool Show(TForm1& window);
-
     QTemporaryDir dir_;
 };
 
 void EditingTest::initTestCase() { QVERIFY(dir_.isValid()); }
-
-bool EditingTest::Show(TForm1& window) {
-    window.show();
-    return QTest::qWaitForWindowExposed(&window);
-}
-
-std::unique_ptr<TForm1> EditingTest::OpenWindow(const QByteArray& content, const QString& name) {
-    const QString path = dir_.filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(content) != content.size()) {
-        return nullptr;
-    }
-    file.close();
-    auto window = std::make_unique<TForm1>(QList<QByteArray>{QFile::encodeName(path)});
-    if (window->document().Count() == 0 || !Show(*window)) return nullptr;
-    return window;
-}
 
 // --- New INI ---------------------------------------------------------------
 
@@ -219,14 +181,8 @@ void EditingTest::newIniNames() {
     QFETCH(QString, status);
 
     TForm1 window;
-    QVERIFY(Show(window));
-    const Outcome out = Run(window, "actINI", [&](DialogScript& s) {
-        if (cancel) {
-            s.cancel();
-        } else {
-            TypeAndAccept(s, typed);
-        }
-    });
+    QVERIFY(ShowWindow(window));
+    const Outcome out = Run(window, "actINI", [&](DialogScript& s) { Prompt(s, cancel, typed); });
     QVERIFY2(out.finished, qPrintable(out.description));
     QCOMPARE(out.count(), 1);
     QCOMPARE(out.seen[0].className, QString("QInputDialog"));
@@ -361,13 +317,8 @@ void EditingTest::newSectionTexts() {
     auto window = OpenWindow(kThreeSections);
     QVERIFY(window);
     const QString status = window->statusText();
-    const Outcome out = Run(*window, "actNewSection", [&](DialogScript& s) {
-        if (cancel) {
-            s.cancel();
-        } else {
-            s.typeAndAccept(typed);
-        }
-    });
+    const Outcome out =
+        Run(*window, "actNewSection", [&](DialogScript& s) { Prompt(s, cancel, typed); });
     QVERIFY2(out.finished, qPrintable(out.description));
     QCOMPARE(out.count(), 1);
     QCOMPARE(out.seen[0].title, QString("New Section"));
@@ -397,11 +348,7 @@ void EditingTest::newSectionGoesLastAndSelectsTheRoot() {
 
     auto window = OpenWindow(kThreeSections);
     QVERIFY(window);
-    if (selected.isEmpty()) {
-        ClearSelection(*window);
-    } else {
-        window->selectNode(NodeNamed(*window, selected));
-    }
+    Select(*window, selected);
     QCOMPARE(SelectedText(*window), selected.isEmpty() ? QString("(none)") : selected);
 
     const Outcome out =
@@ -482,16 +429,8 @@ void EditingTest::newKeyTexts() {
     window->treeView()->collapse(window->model()->indexOf(target));
 
     const Outcome out = Run(*window, "actNewValue", [&](DialogScript& s) {
-        if (cancelName) {
-            s.cancel();
-        } else {
-            s.typeAndAccept(name);
-        }
-        if (cancelValue) {
-            s.cancel();
-        } else {
-            s.typeAndAccept(value);
-        }
+        Prompt(s, cancelName, name);
+        Prompt(s, cancelValue, value);
     });
     QVERIFY2(out.finished, qPrintable(out.description));
     QCOMPARE(out.count(), 2);
@@ -523,15 +462,11 @@ void EditingTest::newKeyNeedsASection() {
 
     auto window = OpenWindow(kThreeSections);
     QVERIFY(window);
-    if (selected.isEmpty()) {
-        ClearSelection(*window);
-    } else {
-        window->selectNode(NodeNamed(*window, selected));
-    }
+    Select(*window, selected);
     const QStringList before = Tree(*window);
     const QString status = window->statusText();
 
-    const Outcome out = Run(*window, "actNewValue", [](DialogScript& s) { s.clickButton("OK"); });
+    const Outcome out = Run(*window, "actNewValue", {"OK"});
     QVERIFY2(out.finished, qPrintable(out.description));
     QCOMPARE(out.count(), 1);
     QCOMPARE(out.seen[0].title, QString("Information"));
@@ -550,7 +485,7 @@ void EditingTest::editLineNeedsASelection() {
     ClearSelection(*window);
     const QString status = window->statusText();
 
-    const Outcome out = Run(*window, "actEditLine", [](DialogScript& s) { s.clickButton("OK"); });
+    const Outcome out = Run(*window, "actEditLine", {"OK"});
     QVERIFY2(out.finished, qPrintable(out.description));
     QCOMPARE(out.count(), 1);
     QCOMPARE(out.seen[0].title, QString("Information"));
@@ -679,8 +614,7 @@ void EditingTest::editorTakesLongLines() {
     QTest::keyClicks(editor, typed);
     QTest::keyClick(editor, Qt::Key_Return);
     QTRY_VERIFY(OpenEditor(*window) == nullptr);
-    QCOMPARE(QByteArray(target->text().data(), static_cast<qsizetype>(target->text().size())),
-             line + typed.toUtf8());
+    QCOMPARE(Bytes(target), line + typed.toUtf8());
 }
 
 void EditingTest::pastedLinesKeepTheFirst_data() {
@@ -761,11 +695,11 @@ void EditingTest::deleteRefusals() {
 
     auto window = OpenWindow(kThreeSections);
     QVERIFY(window);
-    if (selected.isEmpty()) ClearSelection(*window);
+    Select(*window, selected);
     const QStringList before = Tree(*window);
     const QString status = window->statusText();
 
-    const Outcome out = Run(*window, "actremove", [](DialogScript& s) { s.clickButton("OK"); });
+    const Outcome out = Run(*window, "actremove", {"OK"});
     QVERIFY2(out.finished, qPrintable(out.description));
     QCOMPARE(out.count(), 1);
     QCOMPARE(out.seen[0].title, title);
@@ -879,16 +813,11 @@ void EditingTest::commentRefusals() {
     keyloft::Document& doc = window->document();
     // A leading blank is trimmed on reading: give the key its text directly.
     doc.AddChild(NodeNamed(*window, "[s]"), " ;x");
-    if (selected.isEmpty()) {
-        ClearSelection(*window);
-    } else {
-        window->selectNode(NodeNamed(*window, selected));
-    }
+    Select(*window, selected);
     const QStringList before = Tree(*window);
     const QString status = window->statusText();
 
-    const Outcome out =
-        Run(*window, action.toLatin1().constData(), [](DialogScript& s) { s.clickButton("OK"); });
+    const Outcome out = Run(*window, action.toLatin1().constData(), {"OK"});
     QVERIFY2(out.finished, qPrintable(out.description));
     QCOMPARE(out.count(), 1);
     QCOMPARE(out.seen[0].title, title);
@@ -1111,7 +1040,7 @@ void EditingTest::charactersTheFileCannotHold() {
         // The same for a new section's name.
         const QStringList before = Tree(*window);
         const Outcome out = Run(*window, "actNewSection", [](DialogScript& s) {
-            TypeAndAccept(s, "\u0142");
+            s.typeAndAccept("\u0142");
             s.clickButton("OK");
         });
         QVERIFY2(out.finished, qPrintable(out.description));
@@ -1146,9 +1075,8 @@ void EditingTest::emptyDocument() {
     QFETCH(QString, text);
 
     TForm1 window;
-    QVERIFY(Show(window));
-    const Outcome out =
-        Run(window, action.toLatin1().constData(), [](DialogScript& s) { s.clickButton("OK"); });
+    QVERIFY(ShowWindow(window));
+    const Outcome out = Run(window, action.toLatin1().constData(), {"OK"});
     QVERIFY2(out.finished, qPrintable(out.description));
     QCOMPARE(out.count(), 1);
     QCOMPARE(out.seen[0].title, QString("Information"));

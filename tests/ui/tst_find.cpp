@@ -3,11 +3,9 @@
 // selection to that node.
 #include <QAction>
 #include <QApplication>
-#include <QFile>
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QTemporaryDir>
 #include <QTest>
 #include <memory>
 
@@ -22,38 +20,16 @@ using keyloft::Node;
 using keyloft::test::DialogScript;
 using keyloft::test::IsShown;
 using keyloft::test::NodeNamed;
+using keyloft::test::OpenWindow;
 using keyloft::test::Outcome;
 using keyloft::test::Run;
-using keyloft::test::SeenDialog;
+using keyloft::test::Select;
 using keyloft::test::SelectedText;
 using keyloft::test::Shown;
+using keyloft::test::ShowWindow;
 using keyloft::test::Tree;
-using keyloft::test::Type;
 
 namespace {
-
-// Answers the Find prompt with `text`, or cancels it when `cancel` is set.
-void AnswerPrompt(DialogScript& script, const QString& text, bool cancel = false) {
-    script.then([text, cancel](QWidget* dialog) {
-        auto* edit = dialog->findChild<QLineEdit*>();
-        if (cancel) {
-            Type(edit, text);
-            QTest::keyClick(edit, Qt::Key_Escape);
-            return;
-        }
-        edit->selectAll();
-        Type(edit, text);
-        QTest::keyClick(edit, Qt::Key_Return);
-    });
-}
-
-// Presses OK on a message box after noting its icon in `icon`.
-void NoteIconAndConfirm(DialogScript& script, QMessageBox::Icon* icon) {
-    script.then([icon](QWidget* dialog) {
-        if (auto* box = qobject_cast<QMessageBox*>(dialog)) *icon = box->icon();
-        QTest::keyClick(dialog, Qt::Key_Return);
-    });
-}
 
 // The nodes with children that the view shows expanded, in tree order.
 QStringList Expanded(TForm1& window) {
@@ -94,8 +70,6 @@ const QByteArray kWide =
 class FindTest : public QObject {
     Q_OBJECT
 private slots:
-    void initTestCase();
-
     void appIniExample();
     void matches_data();
     void matches();
@@ -113,29 +87,7 @@ private slots:
 
     void emptyDocument_data();
     void emptyDocument();
-
-private:
-    std::unique_ptr<TForm1> OpenWindow(const QByteArray& content, const QString& name = "app.ini");
-
-    QTemporaryDir dir_;
 };
-
-void FindTest::initTestCase() { QVERIFY(dir_.isValid()); }
-
-std::unique_ptr<TForm1> FindTest::OpenWindow(const QByteArray& content, const QString& name) {
-    const QString path = dir_.filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
-        file.write(content) != content.size()) {
-        return nullptr;
-    }
-    file.close();
-    auto window = std::make_unique<TForm1>(QList<QByteArray>{QFile::encodeName(path)});
-    if (window->document().Count() == 0) return nullptr;
-    window->show();
-    if (!QTest::qWaitForWindowExposed(window.get())) return nullptr;
-    return window;
-}
 
 // --- Find ----------------------------------------------------------------------
 
@@ -151,7 +103,7 @@ void FindTest::appIniExample() {
     elsewhere->setFocus();
     QTRY_COMPARE(QApplication::focusWidget(), elsewhere);
 
-    const Outcome out = Run(*window, "actfind", [](DialogScript& s) { AnswerPrompt(s, "db"); });
+    const Outcome out = Run(*window, "actfind", [](DialogScript& s) { s.typeAndAccept("db"); });
     QVERIFY2(out.finished, qPrintable(out.description));
     QCOMPARE(out.count(), 1);
     QCOMPARE(out.seen[0].title, QString("Find"));
@@ -229,10 +181,9 @@ void FindTest::matches() {
     window->document().ItemsChanged = true;
     const QStringList before = Tree(*window);
 
-    QMessageBox::Icon icon = QMessageBox::Critical;
     const Outcome out = Run(*window, "actfind", [&](DialogScript& s) {
-        AnswerPrompt(s, search);
-        if (count == 0) NoteIconAndConfirm(s, &icon);
+        s.typeAndAccept(search);
+        if (count == 0) s.pressKey(Qt::Key_Return);
     });
     QVERIFY2(out.finished, qPrintable(out.description));
     QCOMPARE(out.count(), count == 0 ? 2 : 1);
@@ -241,7 +192,7 @@ void FindTest::matches() {
     if (count == 0) {
         QCOMPARE(out.seen[1].title, QString("INI Files editor"));
         QCOMPARE(out.seen[1].text, QString("Not found!"));
-        QCOMPARE(icon, QMessageBox::NoIcon);
+        QCOMPARE(out.seen[1].icon, QMessageBox::NoIcon);
         QCOMPARE(SelectedText(*window), QString("app.ini"));
     } else {
         QCOMPARE(SelectedText(*window), selected);
@@ -273,7 +224,7 @@ void FindTest::latin1Document() {
     QCOMPARE(Shown(*window, NodeNamed(*window, "name=caf\u00e9")), QString("name=caf\u00e9"));
 
     const Outcome out = Run(*window, "actfind", [&](DialogScript& s) {
-        AnswerPrompt(s, search);
+        s.typeAndAccept(search);
         if (count == 0) s.clickButton("OK");
     });
     QVERIFY2(out.finished, qPrintable(out.description));
@@ -305,16 +256,15 @@ void FindTest::notFound() {
     window->treeView()->expandAll();
     window->selectNode(NodeNamed(*window, selectedBefore));
 
-    QMessageBox::Icon icon = QMessageBox::Critical;
     const Outcome out = Run(*window, "actfind", [&](DialogScript& s) {
-        AnswerPrompt(s, search, cancel);
-        NoteIconAndConfirm(s, &icon);
+        cancel ? s.typeAndCancel(search) : s.typeAndAccept(search);
+        s.pressKey(Qt::Key_Return);
     });
     QVERIFY2(out.finished, qPrintable(out.description));
     QCOMPARE(out.count(), 2);
     QCOMPARE(out.seen[1].title, QString("INI Files editor"));
     QCOMPARE(out.seen[1].text, QString("Not found!"));
-    QCOMPARE(icon, QMessageBox::NoIcon);
+    QCOMPARE(out.seen[1].icon, QMessageBox::NoIcon);
     QCOMPARE(window->statusText(), QString("0 matches found"));
     QCOMPARE(Expanded(*window), QStringList{});
     QCOMPARE(SelectedText(*window), QString("app.ini"));
@@ -329,7 +279,7 @@ void FindTest::findWithNothingSelected() {
 
     // "db" would match three nodes, but no node is examined.
     const Outcome out = Run(*window, "actfind", [](DialogScript& s) {
-        AnswerPrompt(s, "db");
+        s.typeAndAccept("db");
         s.clickButton("OK");
     });
     QVERIFY2(out.finished, qPrintable(out.description));
@@ -344,7 +294,7 @@ void FindTest::repeatedFindSelectsTheSameNode() {
     auto window = OpenWindow(kWide);
     QVERIFY(window);
     for (int round = 0; round < 2; ++round) {
-        const Outcome out = Run(*window, "actfind", [](DialogScript& s) { AnswerPrompt(s, "db"); });
+        const Outcome out = Run(*window, "actfind", [](DialogScript& s) { s.typeAndAccept("db"); });
         QVERIFY2(out.finished && out.count() == 1, qPrintable(out.description));
         QCOMPARE(SelectedText(*window), QString(";db=old"));
         QCOMPARE(window->statusText(), QString("4 matches found"));
@@ -388,11 +338,7 @@ void FindTest::expandAndCollapseAll() {
     } else {
         view->collapseAll();
     }
-    if (selectedBefore.isEmpty()) {
-        view->selectionModel()->clearSelection();
-    } else {
-        window->selectNode(NodeNamed(*window, selectedBefore));
-    }
+    Select(*window, selectedBefore);
     QCOMPARE(SelectedText(*window), selectedBefore.isEmpty() ? QString("(none)") : selectedBefore);
     const QString status = window->statusText();
     const QStringList before = Tree(*window);
@@ -464,10 +410,8 @@ void FindTest::emptyDocument() {
     QFETCH(QString, action);
 
     TForm1 window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    const Outcome out =
-        Run(window, action.toLatin1().constData(), [](DialogScript& s) { s.clickButton("OK"); });
+    QVERIFY(ShowWindow(window));
+    const Outcome out = Run(window, action.toLatin1().constData(), {"OK"});
     QVERIFY2(out.finished, qPrintable(out.description));
     QCOMPARE(out.count(), 1);
     QCOMPARE(out.seen[0].title, QString("Information"));

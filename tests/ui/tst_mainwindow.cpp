@@ -1,6 +1,7 @@
 // GUI tests of the main window: Open, Save INI, Close INI, Exit and the
 // window's close, with the changed mark they drive and what they leave on
-// disk; the command table with its menus and toolbar; caption and size limit.
+// disk; the command table with its menus and toolbar; caption and size limit;
+// and that a test cannot trigger a missing or disabled action unnoticed.
 // Every test drives a real TForm1 and answers its real dialogs.
 #include <dirent.h>
 #include <unistd.h>
@@ -26,18 +27,24 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
-#include <functional>
 
-#include "DialogScript.h"
 #include "Document.h"
 #include "DocumentModel.h"
 #include "IniTreeView.h"
 #include "SpecialFiles.h"
+#include "WindowProbe.h"
 #include "frmMain.h"
 
 using keyloft::Document;
 using keyloft::Node;
+using keyloft::test::DialogLines;
 using keyloft::test::DialogScript;
+using keyloft::test::Outcome;
+using keyloft::test::Run;
+using keyloft::test::ShowWindow;
+using keyloft::test::Tree;
+using keyloft::test::Trigger;
+using keyloft::test::WriteFile;
 
 using FileMap = QMap<QString, QByteArray>;
 
@@ -61,11 +68,6 @@ const QString kExitQuestion = "Confirm: Items where changed, save before exit ?"
 const QString kOpenDialog = "Open INI File";
 const QString kSaveDialog = "Save INI file";
 const QString kBackupTaken = "INI Files editor: I/O error 17.";
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 QByteArray readFile(const QString& path) {
     QFile file(path);
@@ -109,102 +111,46 @@ QByteArray readRaw(const QByteArray& path) {
     return bytes;
 }
 
-// The tree, one node a line, indented by two blanks a level.
-QStringList dump(const Document& doc) {
-    QStringList lines;
-    for (const Node* node = doc.First(); node != nullptr; node = Document::Next(node)) {
-        lines << QString(2 * node->level(), ' ') +
-                     QString::fromStdString(std::string(node->text()));
-    }
-    return lines;
-}
-
-QStringList seenDialogs(const DialogScript& script) {
-    QStringList seen;
-    for (const auto& dialog : script.seen()) {
-        seen << (dialog.text.isEmpty() ? dialog.title : dialog.title + ": " + dialog.text);
-    }
-    return seen;
-}
-
-// Rejects a dialog other than the kind a step expects, so that a command
-// asking something else fails the test's dialog list instead of waiting.
-template <class Kind>
-DialogScript::Action onlyOn(std::function<void(Kind*)> answer) {
-    return [answer](QWidget* widget) {
-        if (auto* dialog = qobject_cast<Kind*>(widget)) {
-            answer(dialog);
-        } else if (auto* other = qobject_cast<QDialog*>(widget)) {
-            other->reject();
-        }
-    };
-}
-
-// The script for steps written as text: "Yes", "No", "OK" click that button
-// of a message box; "Escape" and "Enter" press that key there; "close box"
-// closes the dialog; "cancel" cancels a file dialog; "file:NAME" types NAME
-// (inside `folder`) into a file dialog and accepts.
-void buildScript(DialogScript& script, const QStringList& steps, const QDir& folder) {
-    for (const QString& step : steps) {
-        if (step == "Escape" || step == "Enter") {
-            const Qt::Key key = step == "Escape" ? Qt::Key_Escape : Qt::Key_Return;
-            script.then(onlyOn<QMessageBox>([key](QMessageBox* box) {
-                QWidget* focus = QApplication::focusWidget();
-                QTest::keyClick(focus != nullptr && focus->window() == box ? focus : box, key);
-            }));
-        } else if (step == "close box") {
-            script.closeBox();
-        } else if (step == "cancel") {
-            script.then(onlyOn<QFileDialog>([](QFileDialog* files) { files->reject(); }));
-        } else if (step.startsWith("file:")) {
-            const QString path = folder.filePath(step.mid(5));
-            script.chooseFile(path);
-        } else {
-            script.then(onlyOn<QMessageBox>([step](QMessageBox* box) {
-                for (QAbstractButton* button : box->buttons()) {
-                    if (button->text().remove('&') == step) {
-                        button->click();
-                        return;
-                    }
-                }
-                box->reject();
-            }));
-        }
-    }
-    script.rejectUnexpected();
-}
-
-bool trigger(TForm1& window, const char* name) {
-    auto* action = window.findChild<QAction*>(name);
-    if (action == nullptr) return false;
-    action->trigger();
-    return true;
-}
-
 // A shown window in a folder holding the standard files, with a.ini loaded
-// and, when `changed`, the key "added=1" added to its section.
+// and, when `changed`, the key "added=1" added to its section. What the tree
+// and the folder hold once set up stays in `before` and `disk`.
 struct Fixture {
     QTemporaryDir dir;
     TForm1 window;
+    QStringList before;
+    FileMap disk;
     QString path(const QString& name) const { return dir.filePath(name); }
+    FileMap files() const { return filesIn(dir.path()); }
+    // The folder as set up, with `written` added or replaced.
+    FileMap diskWith(const FileMap& written) const {
+        FileMap expected = disk;
+        expected.insert(written);
+        return expected;
+    }
 
     bool setUp(bool load, bool changed) {
         if (!dir.isValid()) return false;
-        if (!writeFile(path("a.ini"), kA) || !writeFile(path("b.ini"), kB) ||
-            !writeFile(path("taken.ini"), kTaken) ||
-            !writeFile(path("taken.ini.in1"), kTakenBackup)) {
+        if (!WriteFile(path("a.ini"), kA) || !WriteFile(path("b.ini"), kB) ||
+            !WriteFile(path("taken.ini"), kTaken) ||
+            !WriteFile(path("taken.ini.in1"), kTakenBackup)) {
             return false;
         }
-        window.show();
-        if (!QTest::qWaitForWindowExposed(&window)) return false;
-        if (!load) return true;
-        window.LoadIniFile(path("a.ini"));
+        if (!ShowWindow(window)) return false;
+        if (load) window.LoadIniFile(path("a.ini"));
         if (changed) {
             Document& doc = window.document();
             doc.AddChild(doc.NodeAt(1), "added=1");
             doc.ItemsChanged = true;
         }
+        before = Tree(window);
+        disk = files();
         return true;
+    }
+
+    // Triggers the action with its dialogs answered by `steps` (see
+    // DialogScript::answer; file names are inside the folder).
+    Outcome run(const char* action, const QStringList& steps) {
+        return Run(window, action, steps, dir.path());
     }
 };
 
@@ -240,6 +186,8 @@ private slots:
 
     void commandTable_data();
     void commandTable();
+    void triggerNeedsAnEnabledAction_data();
+    void triggerNeedsAnEnabledAction();
     void menus();
     void toolbar();
     void captionAndMinimumWidth();
@@ -322,41 +270,31 @@ void MainWindowTest::open() {
 
     Fixture f;
     QVERIFY(f.setUp(true, changed));
-    const QStringList before = dump(f.window.document());
-    FileMap disk = filesIn(f.dir.path());
-
-    DialogScript script;
-    buildScript(script, steps, QDir(f.dir.path()));
-    script.start();
-    QVERIFY(trigger(f.window, "actOpen"));
-    QVERIFY2(script.finished(), qPrintable(script.describe()));
-    QCOMPARE(seenDialogs(script), dialogs);
+    const Outcome out = f.run("actOpen", steps);
+    QVERIFY2(out.finished, qPrintable(out.description));
+    QCOMPARE(out.lines(), dialogs);
 
     const Document& doc = f.window.document();
     if (root == "a.ini") {
-        QCOMPARE(dump(doc), before);
+        QCOMPARE(Tree(f.window), f.before);
     } else {
-        QCOMPARE(dump(doc), (QStringList{"b.ini", "  [b]", "    y=2", "    z=3"}));
+        QCOMPARE(Tree(f.window), (QStringList{"b.ini", "  [b]", "    y=2", "    z=3"}));
         QCOMPARE(f.window.selectedNode(), doc.First());
     }
     QCOMPARE(doc.ItemsChanged, changedAfter);
     QCOMPARE(f.window.statusText(), status);
-    disk.insert(written);
-    QCOMPARE(filesIn(f.dir.path()), disk);
+    QCOMPARE(f.files(), f.diskWith(written));
 }
 
 void MainWindowTest::openReadsTheFileAgain() {
     Fixture f;
     QVERIFY(f.setUp(true, false));
-    QVERIFY(writeFile(f.path("a.ini"), "[a]\r\nx=2\r\n[c]\r\n"));
+    QVERIFY(WriteFile(f.path("a.ini"), "[a]\r\nx=2\r\n[c]\r\n"));
 
-    DialogScript script;
-    buildScript(script, {"file:a.ini"}, QDir(f.dir.path()));
-    script.start();
-    QVERIFY(trigger(f.window, "actOpen"));
-    QVERIFY2(script.finished(), qPrintable(script.describe()));
-    QCOMPARE(seenDialogs(script), QStringList{kOpenDialog});
-    QCOMPARE(dump(f.window.document()), (QStringList{"a.ini", "  [a]", "    x=2", "  [c]"}));
+    const Outcome out = f.run("actOpen", {"file:a.ini"});
+    QVERIFY2(out.finished, qPrintable(out.description));
+    QCOMPARE(out.lines(), QStringList{kOpenDialog});
+    QCOMPARE(Tree(f.window), (QStringList{"a.ini", "  [a]", "    x=2", "  [c]"}));
     QCOMPARE(f.window.statusText(), QString("Loaded, 1 Keys in 2 sections"));
 }
 
@@ -380,12 +318,7 @@ void MainWindowTest::openDialogSettings() {
             files->reject();
         })
         .chooseFile(f.path("b.ini"))
-        .then([](QWidget* dialog) {
-            // Accepted as offered: the file chosen last time.
-            auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
-            QVERIFY(name != nullptr);
-            QTest::keyClick(name, Qt::Key_Return);
-        })
+        .acceptOffered()  // the file chosen last time
         .then([](QWidget* dialog) {
             // Typed over the offered name, which is selected: it is replaced.
             auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
@@ -399,18 +332,18 @@ void MainWindowTest::openDialogSettings() {
         })
         .rejectUnexpected();
     script.start();
-    QVERIFY(trigger(f.window, "actOpen"));
+    QVERIFY(Trigger(f.window, "actOpen"));
     QCOMPARE(f.window.document().Count(), std::size_t{0});
-    QVERIFY(trigger(f.window, "actOpen"));
-    QCOMPARE(dump(f.window.document()).value(0), QString("b.ini"));
-    QVERIFY(writeFile(f.path("b.ini"), "[b2]\n"));
-    QVERIFY(trigger(f.window, "actOpen"));
-    QCOMPARE(dump(f.window.document()), (QStringList{"b.ini", "  [b2]"}));
-    QVERIFY(trigger(f.window, "actOpen"));
+    QVERIFY(Trigger(f.window, "actOpen"));
+    QCOMPARE(Tree(f.window).value(0), QString("b.ini"));
+    QVERIFY(WriteFile(f.path("b.ini"), "[b2]\n"));
+    QVERIFY(Trigger(f.window, "actOpen"));
+    QCOMPARE(Tree(f.window), (QStringList{"b.ini", "  [b2]"}));
+    QVERIFY(Trigger(f.window, "actOpen"));
     QVERIFY2(script.finished(), qPrintable(script.describe()));
-    QCOMPARE(seenDialogs(script),
+    QCOMPARE(DialogLines(script.seen()),
              (QStringList{kOpenDialog, kOpenDialog, kOpenDialog, kOpenDialog}));
-    QCOMPARE(dump(f.window.document()), (QStringList{"a.ini", "  [a]", "    x=1"}));
+    QCOMPARE(Tree(f.window), (QStringList{"a.ini", "  [a]", "    x=1"}));
 
     QCOMPARE(title, QString("Open INI File"));
     QCOMPARE(filters, QStringList{"INI files (*.ini)"});
@@ -427,46 +360,36 @@ void MainWindowTest::openAFifo() {
     QVERIFY(f.setUp(true, false));
     const QByteArray fifo = QFile::encodeName(f.path("fifo.ini"));
     QVERIFY(keyloft::test::MakeFifo(fifo));
-    const QStringList before = dump(f.window.document());
     keyloft::test::FifoGuard guard(fifo, std::chrono::seconds(3));
-    DialogScript script;
-    buildScript(script, {"file:fifo.ini", "OK"}, QDir(f.dir.path()));
-    script.start();
     QElapsedTimer clock;
     clock.start();
-    QVERIFY(trigger(f.window, "actOpen"));
+    const Outcome out = f.run("actOpen", {"file:fifo.ini", "OK"});
     QVERIFY2(clock.elapsed() < 2000, qPrintable(QString("took %1 ms").arg(clock.elapsed())));
-    QVERIFY2(script.finished(), qPrintable(script.describe()));
-    QCOMPARE(seenDialogs(script),
-             (QStringList{kOpenDialog, "INI Files editor: File access denied."}));
-    QCOMPARE(dump(f.window.document()), before);
+    QVERIFY2(out.finished, qPrintable(out.description));
+    QCOMPARE(out.lines(), (QStringList{kOpenDialog, "INI Files editor: File access denied."}));
+    QCOMPARE(Tree(f.window), f.before);
     QCOMPARE(f.window.statusText(), kLoadedA);
 }
 
 void MainWindowTest::saveQuestionLook() {
     Fixture f;
     QVERIFY(f.setUp(true, true));
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
     QStringList buttons;
     QString defaultButton, focused;
-    DialogScript script;
-    script
-        .then([&](QWidget* dialog) {
+    const Outcome out = Run(f.window, "actOpen", [&](DialogScript& s) {
+        s.then([&](QWidget* dialog) {
             auto* box = qobject_cast<QMessageBox*>(dialog);
             QVERIFY(box != nullptr);
-            icon = box->icon();
             for (QAbstractButton* button : box->buttons()) buttons << button->text();
             if (box->defaultButton() != nullptr) defaultButton = box->defaultButton()->text();
             if (auto* button = qobject_cast<QAbstractButton*>(box->focusWidget()))
                 focused = button->text();
             box->close();
-        })
-        .rejectUnexpected();
-    script.start();
-    QVERIFY(trigger(f.window, "actOpen"));
-    QVERIFY2(script.finished(), qPrintable(script.describe()));
-    QCOMPARE(seenDialogs(script), QStringList{kOpenQuestion});
-    QCOMPARE(icon, QMessageBox::Question);
+        });
+    });
+    QVERIFY2(out.finished, qPrintable(out.description));
+    QCOMPARE(out.lines(), QStringList{kOpenQuestion});
+    QCOMPARE(out.seen[0].icon, QMessageBox::Question);
     buttons.sort();
     QCOMPARE(buttons, (QStringList{"&No", "&Yes"}));
     QCOMPARE(defaultButton, QString("&Yes"));
@@ -478,12 +401,9 @@ void MainWindowTest::saveQuestionLook() {
 void MainWindowTest::saveWithoutDocument() {
     Fixture f;
     QVERIFY(f.setUp(false, false));
-    DialogScript script;
-    buildScript(script, {"OK"}, QDir(f.dir.path()));
-    script.start();
-    QVERIFY(trigger(f.window, "actSaveINI"));
-    QVERIFY2(script.finished(), qPrintable(script.describe()));
-    QCOMPARE(seenDialogs(script), QStringList{"Information: No INI file is loaded"});
+    const Outcome out = f.run("actSaveINI", {"OK"});
+    QVERIFY2(out.finished, qPrintable(out.description));
+    QCOMPARE(out.lines(), QStringList{"Information: No INI file is loaded"});
     QCOMPARE(f.window.statusText(), QString("Ready"));
 }
 
@@ -505,9 +425,8 @@ void MainWindowTest::saveProposesRootText() {
     QString proposed, selected, folder, title, suffix;
     QStringList filters;
     bool asksBeforeOverwrite = true;
-    DialogScript script;
-    script
-        .then([&](QWidget* dialog) {
+    const Outcome out = Run(f.window, "actSaveINI", [&](DialogScript& s) {
+        s.then([&](QWidget* dialog) {
             auto* files = qobject_cast<QFileDialog*>(dialog);
             QVERIFY(files != nullptr);
             auto* name = files->findChild<QLineEdit*>("fileNameEdit");
@@ -520,12 +439,10 @@ void MainWindowTest::saveProposesRootText() {
             suffix = files->defaultSuffix();
             asksBeforeOverwrite = !files->testOption(QFileDialog::DontConfirmOverwrite);
             files->reject();
-        })
-        .rejectUnexpected();
-    script.start();
-    QVERIFY(trigger(f.window, "actSaveINI"));
-    QVERIFY2(script.finished(), qPrintable(script.describe()));
-    QCOMPARE(script.seen().size(), std::size_t{1});
+        });
+    });
+    QVERIFY2(out.finished, qPrintable(out.description));
+    QCOMPARE(out.count(), 1);
     QCOMPARE(proposed, rootText.isEmpty() ? QString("a.ini") : rootText);
     // Selected, so that typing replaces it, in the loaded file's folder
     // (the tests run elsewhere).
@@ -567,26 +484,16 @@ void MainWindowTest::saveKeepsTheOpenedName() {
     });
 
     TForm1 window(QList<QByteArray>{path});
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(ShowWindow(window));
     Document& doc = window.document();
     QVERIFY(doc.Count() > 1);
     QCOMPARE(window.model()->displayText(doc.First()), shown);
     doc.AddChild(doc.NodeAt(1), "added=1");
     doc.ItemsChanged = true;
 
-    DialogScript script;
-    script
-        .then([](QWidget* dialog) {
-            auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit");
-            QVERIFY(edit != nullptr);
-            QTest::keyClick(edit, Qt::Key_Return);
-        })
-        .rejectUnexpected();
-    script.start();
-    QVERIFY(trigger(window, "actSaveINI"));
-    QVERIFY2(script.finished(), qPrintable(script.describe()));
-    QCOMPARE(seenDialogs(script), QStringList{kSaveDialog});
+    const Outcome out = Run(window, "actSaveINI", [](DialogScript& s) { s.acceptOffered(); });
+    QVERIFY2(out.finished, qPrintable(out.description));
+    QCOMPARE(out.lines(), QStringList{kSaveDialog});
     QCOMPARE(window.statusText(),
              "INI File saved as " + shown + ", original file was backed up as *.in1");
     QCOMPARE(rawNames(dir.path()), (QList<QByteArray>{name, name + ".in1"}));
@@ -637,48 +544,35 @@ void MainWindowTest::save() {
 
     Fixture f;
     QVERIFY(f.setUp(true, true));
-    const QStringList before = dump(f.window.document());
-    FileMap disk = filesIn(f.dir.path());
-
-    DialogScript script;
-    buildScript(script, steps, QDir(f.dir.path()));
-    script.start();
-    QVERIFY(trigger(f.window, "actSaveINI"));
-    QVERIFY2(script.finished(), qPrintable(script.describe()));
-    QCOMPARE(seenDialogs(script), dialogs);
+    const Outcome out = f.run("actSaveINI", steps);
+    QVERIFY2(out.finished, qPrintable(out.description));
+    QCOMPARE(out.lines(), dialogs);
 
     QCOMPARE(f.window.statusText(), status.isEmpty() ? kLoadedA : status);
     QCOMPARE(f.window.document().ItemsChanged, changedAfter);
-    QCOMPARE(dump(f.window.document()), before);
-    disk.insert(written);
-    QCOMPARE(filesIn(f.dir.path()), disk);
+    QCOMPARE(Tree(f.window), f.before);
+    QCOMPARE(f.files(), f.diskWith(written));
 }
 
 void MainWindowTest::secondSaveOverSameFileFails() {
     Fixture f;
     QVERIFY(f.setUp(true, true));
     {
-        DialogScript first;
-        buildScript(first, {"file:b.ini"}, QDir(f.dir.path()));
-        first.start();
-        QVERIFY(trigger(f.window, "actSaveINI"));
-        QVERIFY2(first.finished(), qPrintable(first.describe()));
+        const Outcome first = f.run("actSaveINI", {"file:b.ini"});
+        QVERIFY2(first.finished, qPrintable(first.description));
     }
     const QString firstReport = "INI File saved as b.ini, original file was backed up as *.in1";
     QCOMPARE(f.window.statusText(), firstReport);
-    const FileMap afterFirst = filesIn(f.dir.path());
+    const FileMap afterFirst = f.files();
     QCOMPARE(afterFirst.value("b.ini.in1"), kB);
 
     Document& doc = f.window.document();
     doc.AddChild(doc.NodeAt(1), "more=1");
     doc.ItemsChanged = true;
-    DialogScript second;
-    buildScript(second, {"file:b.ini", "OK"}, QDir(f.dir.path()));
-    second.start();
-    QVERIFY(trigger(f.window, "actSaveINI"));
-    QVERIFY2(second.finished(), qPrintable(second.describe()));
-    QCOMPARE(seenDialogs(second), (QStringList{kSaveDialog, kBackupTaken}));
-    QCOMPARE(filesIn(f.dir.path()), afterFirst);
+    const Outcome second = f.run("actSaveINI", {"file:b.ini", "OK"});
+    QVERIFY2(second.finished, qPrintable(second.description));
+    QCOMPARE(second.lines(), (QStringList{kSaveDialog, kBackupTaken}));
+    QCOMPARE(f.files(), afterFirst);
     QVERIFY(doc.ItemsChanged);
     QCOMPARE(f.window.statusText(), firstReport);
 }
@@ -726,18 +620,15 @@ void MainWindowTest::savedBytes() {
             doc.AddChild(section, "");
         }
     } else {
-        QVERIFY(writeFile(f.path("in.ini"), file));
+        QVERIFY(WriteFile(f.path("in.ini"), file));
         f.window.LoadIniFile(f.path("in.ini"));
         if (change == Change::AddKey) doc.AddChild(doc.NodeAt(1), "added=1");
         if (change == Change::DeleteLastSection)
             doc.Delete(doc.First()->child(doc.First()->childCount() - 1));
     }
 
-    DialogScript script;
-    buildScript(script, {"file:out.ini"}, QDir(f.dir.path()));
-    script.start();
-    QVERIFY(trigger(f.window, "actSaveINI"));
-    QVERIFY2(script.finished(), qPrintable(script.describe()));
+    const Outcome out = f.run("actSaveINI", {"file:out.ini"});
+    QVERIFY2(out.finished, qPrintable(out.description));
     QCOMPARE(readFile(f.path("out.ini")), saved);
 }
 
@@ -782,15 +673,9 @@ void MainWindowTest::closeIni() {
 
     Fixture f;
     QVERIFY(f.setUp(state > 0, state == 2));
-    const QStringList before = dump(f.window.document());
-    FileMap disk = filesIn(f.dir.path());
-
-    DialogScript script;
-    buildScript(script, steps, QDir(f.dir.path()));
-    script.start();
-    QVERIFY(trigger(f.window, "actClearAll"));
-    QVERIFY2(script.finished(), qPrintable(script.describe()));
-    QCOMPARE(seenDialogs(script), dialogs);
+    const Outcome out = f.run("actClearAll", steps);
+    QVERIFY2(out.finished, qPrintable(out.description));
+    QCOMPARE(out.lines(), dialogs);
 
     const Document& doc = f.window.document();
     if (cleared) {
@@ -798,12 +683,11 @@ void MainWindowTest::closeIni() {
         QCOMPARE(f.window.model()->rowCount(), 0);
         QVERIFY(!doc.ItemsChanged);
     } else {
-        QCOMPARE(dump(doc), before);
+        QCOMPARE(Tree(f.window), f.before);
         QVERIFY(doc.ItemsChanged);
     }
     QCOMPARE(f.window.statusText(), status);
-    disk.insert(written);
-    QCOMPARE(filesIn(f.dir.path()), disk);
+    QCOMPARE(f.files(), f.diskWith(written));
 }
 
 // --- Exit and the window's close ---------------------------------------------
@@ -851,29 +735,24 @@ void MainWindowTest::closeWindow() {
 
     Fixture f;
     QVERIFY(f.setUp(true, changed));
-    const QStringList before = dump(f.window.document());
-    FileMap disk = filesIn(f.dir.path());
-
     DialogScript script;
-    buildScript(script, steps, QDir(f.dir.path()));
-    script.start();
+    script.answer(steps, f.dir.path()).rejectUnexpected().start();
     if (how == "Exit") {
-        QVERIFY(trigger(f.window, "actExit"));
+        QVERIFY(Trigger(f.window, "actExit"));
     } else {
         // As the title bar's close button: a close request from the platform.
         QVERIFY(f.window.windowHandle() != nullptr);
         f.window.windowHandle()->close();
     }
     QVERIFY2(script.finished(), qPrintable(script.describe()));
-    QCOMPARE(seenDialogs(script), dialogs);
+    QCOMPARE(DialogLines(script.seen()), dialogs);
     QTRY_COMPARE(f.window.isVisible(), !closed);
     if (!closed) {
-        QCOMPARE(dump(f.window.document()), before);
+        QCOMPARE(Tree(f.window), f.before);
         QVERIFY(f.window.document().ItemsChanged);
         QCOMPARE(f.window.statusText(), kLoadedA);
     }
-    disk.insert(written);
-    QCOMPARE(filesIn(f.dir.path()), disk);
+    QCOMPARE(f.files(), f.diskWith(written));
 }
 
 // --- Command table, menus, toolbar -----------------------------------------
@@ -940,9 +819,9 @@ void MainWindowTest::commandTable() {
     QFETCH(QString, caption);
     QFETCH(int, toolbarPosition);
 
-    TForm1 window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    Fixture f;
+    QVERIFY(f.setUp(false, false));
+    TForm1& window = f.window;
     const QString name = QString::fromLatin1(QTest::currentDataTag());
     auto* action = window.findChild<QAction*>(name, Qt::FindDirectChildrenOnly);
     QVERIFY(action != nullptr);
@@ -963,10 +842,7 @@ void MainWindowTest::commandTable() {
     QCOMPARE(menusHoldingIt, 1);
 
     // Enabled whatever the document and the selection.
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    QVERIFY(writeFile(dir.filePath("a.ini"), kA));
-    window.LoadIniFile(dir.filePath("a.ini"));
+    window.LoadIniFile(f.path("a.ini"));
     window.selectNode(window.document().NodeAt(2));
     QVERIFY(action->isEnabled());
 
@@ -977,6 +853,42 @@ void MainWindowTest::commandTable() {
     QVERIFY(button != nullptr);
     QCOMPARE(button->toolTip(), hint);
     QVERIFY(button->isEnabled());
+}
+
+// The harness's trigger: a missing or disabled action runs nothing, and the
+// check of the trigger fails, where a silent no-op would let a test go on to
+// check a command that never ran.
+void MainWindowTest::triggerNeedsAnEnabledAction_data() {
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<bool>("disabled");
+    QTest::addColumn<bool>("runs");
+
+    QTest::newRow("enabled") << QByteArray("actOpen") << false << true;
+    QTest::newRow("disabled") << QByteArray("actOpen") << true << false;
+    QTest::newRow("missing") << QByteArray("actNoSuchCommand") << false << false;
+}
+
+void MainWindowTest::triggerNeedsAnEnabledAction() {
+    QFETCH(QByteArray, name);
+    QFETCH(bool, disabled);
+    QFETCH(bool, runs);
+
+    Fixture f;
+    QVERIFY(f.setUp(true, false));
+    if (disabled) f.window.findChild<QAction*>(name)->setEnabled(false);
+    // Open shows its dialog only when it runs.
+    const QStringList opened = runs ? QStringList{kOpenDialog} : QStringList{};
+    {
+        DialogScript script;
+        script.cancel().rejectUnexpected().start();
+        QCOMPARE(Trigger(f.window, name.constData()), runs);
+        QCOMPARE(DialogLines(script.seen()), opened);
+    }
+    const Outcome out = f.run(name.constData(), {"cancel"});
+    QCOMPARE(out.finished, runs);
+    QCOMPARE(out.lines(), opened);
+    if (!runs) QVERIFY2(out.description.contains(name), qPrintable(out.description));
+    QCOMPARE(f.window.statusText(), kLoadedA);
 }
 
 void MainWindowTest::menus() {
@@ -1003,8 +915,7 @@ void MainWindowTest::menus() {
 
 void MainWindowTest::toolbar() {
     TForm1 window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QVERIFY(ShowWindow(window));
     auto* toolbar = window.findChild<QToolBar*>("acttb1");
     QVERIFY(toolbar != nullptr);
     QStringList order;
@@ -1026,14 +937,11 @@ void MainWindowTest::toolbar() {
 }
 
 void MainWindowTest::captionAndMinimumWidth() {
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    QVERIFY(writeFile(dir.filePath("a.ini"), kA));
-    TForm1 window;
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    Fixture f;
+    QVERIFY(f.setUp(false, false));
+    TForm1& window = f.window;
     QCOMPARE(window.windowTitle(), QString("Keyloft 1.0"));
-    window.LoadIniFile(dir.filePath("a.ini"));
+    window.LoadIniFile(f.path("a.ini"));
     QCOMPARE(window.windowTitle(), QString("Keyloft 1.0"));
 
     window.resize(200, 300);

@@ -21,6 +21,7 @@
 #include "IniTreeView.h"
 #include "LargeBuffer.h"
 #include "TreeObserver.h"
+#include "WindowProbe.h"
 #include "frmMain.h"
 
 using keyloft::Document;
@@ -42,11 +43,6 @@ public:
     void TreeReset() override {}
     void TextsChanged(Node*, int, int) override { keyloft::test::StopFailing(); }
 };
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 // What the model shows, one row a line, indented by two blanks a level.
 void dumpModel(const QAbstractItemModel& model, const QModelIndex& parent, int depth,
@@ -178,8 +174,7 @@ void ModelTest::init() {
     dir_ = std::make_unique<QTemporaryDir>();
     QVERIFY(dir_->isValid());
     window_ = std::make_unique<TForm1>();
-    window_->show();
-    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    QVERIFY(keyloft::test::ShowWindow(*window_));
     tester_ = std::make_unique<QAbstractItemModelTester>(
         window_->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
 }
@@ -192,7 +187,7 @@ void ModelTest::cleanup() {
 
 bool ModelTest::load(const QByteArray& bytes, const QString& name) {
     const QString path = dir_->filePath(name);
-    if (!writeFile(path, bytes)) return false;
+    if (!keyloft::test::WriteFile(path, bytes)) return false;
     window_->LoadIniFile(path);
     return true;
 }
@@ -457,7 +452,7 @@ void ModelTest::failedCommandsLeaveTheModelAsItWas() {
             QAbstractItemModelTester tester(&model,
                                             QAbstractItemModelTester::FailureReportingMode::QtTest);
             const QString path = dir_->filePath("m.ini");
-            QVERIFY(writeFile(path, text));
+            QVERIFY(keyloft::test::WriteFile(path, text));
             keyloft::LoadIniFile(doc, path.toStdString());
             const QStringList before = dumpModel(model);
 

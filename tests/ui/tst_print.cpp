@@ -1,14 +1,12 @@
 // End-to-end print tests: the real window prints to a private CUPS server
 // whose default queue writes a PDF; pdftotext reads back where each word
 // landed.
-#include <QAction>
 #include <QFile>
 #include <QFontDatabase>
 #include <QFontMetrics>
 #include <QFontMetricsF>
 #include <QPrinter>
 #include <QPrinterInfo>
-#include <QTemporaryDir>
 #include <QtTest>
 #include <cmath>
 
@@ -17,9 +15,14 @@
 #include "Failure.h"
 #include "IniTreeView.h"
 #include "PrintTestSupport.h"
+#include "WindowProbe.h"
 #include "frmMain.h"
 
-using printtest::DialogAnswerer;
+using keyloft::test::DialogScript;
+using keyloft::test::OpenWindow;
+using keyloft::test::Outcome;
+using keyloft::test::Run;
+using keyloft::test::Trigger;
 using printtest::PrintedLine;
 
 class TestPrint : public QObject {
@@ -46,20 +49,26 @@ private slots:
 private:
     using Pages = QList<QList<PrintedLine>>;
 
-    // Writes `bytes` as an INI file and opens a window on it.
-    std::unique_ptr<TForm1> OpenWindow(const QByteArray& bytes,
-                                       const QString& name = "settings.ini");
     // Triggers Print INI and waits for the server to finish the job: the
-    // printed pages, or none when no job came out.
+    // printed pages, or none when no job came out or a dialog showed.
     Pages PrintFrom(TForm1& window);
     Pages WaitForOutput(qsizetype jobsBefore);
+    // Print INI, its dialogs answered by `answers`, with the action
+    // `meanwhile` triggered from the first event the window handles during
+    // it: between pages the window takes commands.
+    struct Interleaved {
+        Outcome print;
+        bool meanwhileRan = false;  // triggered, and before the print returned
+        qsizetype jobsBefore = 0;   // completed jobs before the print
+    };
+    static Interleaved PrintMeanwhile(TForm1& window, const char* meanwhile,
+                                      const QStringList& answers);
     // A page's lines, each led by as many blanks as the room left of it
     // measures, or by "<N blanks>" when that is no whole number.
     QStringList Text(const QList<PrintedLine>& lines) const;
     static QString RootText(TForm1& window);
 
     QString output_;
-    QTemporaryDir dir_;
     // Left edge of the printable area and width of a blank, in points.
     double left_ = 0;
     double blank_ = 0;
@@ -70,7 +79,6 @@ void TestPrint::initTestCase() {
              "run through ctest: the print_server fixture provides the server");
     output_ = qEnvironmentVariable("KEYLOFT_PRINT_OUTPUT");
     QVERIFY(!output_.isEmpty());
-    QVERIFY(dir_.isValid());
     QCOMPARE(QPrinterInfo::defaultPrinter().printerName(), QString("keyloft-pdf"));
 
     QPrinter printer(QPrinterInfo::defaultPrinter(), QPrinter::HighResolution);
@@ -87,14 +95,6 @@ void TestPrint::init() {
     QFile::remove(output_);
 }
 
-std::unique_ptr<TForm1> TestPrint::OpenWindow(const QByteArray& bytes, const QString& name) {
-    const QString path = dir_.filePath(name);
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) return nullptr;
-    file.close();
-    return std::make_unique<TForm1>(QList<QByteArray>{QFile::encodeName(path)});
-}
-
 QString TestPrint::RootText(TForm1& window) {
     const keyloft::Node* root = window.document().First();
     if (root == nullptr) return {};
@@ -108,11 +108,27 @@ TestPrint::Pages TestPrint::WaitForOutput(qsizetype jobsBefore) {
 }
 
 TestPrint::Pages TestPrint::PrintFrom(TForm1& window) {
-    auto* print = window.findChild<QAction*>("actPrint");
-    if (print == nullptr) return {};
     const qsizetype jobsBefore = printtest::Jobs("completed").size();
-    print->trigger();
+    const Outcome out = Run(window, "actPrint");
+    if (!out.finished || out.count() != 0) {
+        qWarning() << "print:" << out.description;
+        return {};
+    }
     return WaitForOutput(jobsBefore);
+}
+
+TestPrint::Interleaved TestPrint::PrintMeanwhile(TForm1& window, const char* meanwhile,
+                                                 const QStringList& answers) {
+    Interleaved result;
+    bool printReturned = false;
+    QTimer::singleShot(0, &window, [&] {
+        const bool duringPrint = !printReturned;
+        result.meanwhileRan = Trigger(window, meanwhile) && duringPrint;
+    });
+    result.jobsBefore = printtest::Jobs("completed").size();
+    result.print = Run(window, "actPrint", answers);
+    printReturned = true;
+    return result;
 }
 
 QStringList TestPrint::Text(const QList<PrintedLine>& lines) const {
@@ -132,14 +148,11 @@ QStringList TestPrint::Text(const QList<PrintedLine>& lines) const {
 void TestPrint::printsEveryNodeIndentedByLevel() {
     auto window = OpenWindow("[a]\r\nx=1\r\n[b]\r\n[c]\r\n;note\r\nkey=two words\r\n");
     QVERIFY(window);
-    window->show();
     // Every section collapsed: what is hidden is printed all the same.
-    window->findChild<QAction*>("actCollapseAll")->trigger();
+    QVERIFY(Trigger(*window, "actCollapseAll"));
     QVERIFY(!window->treeView()->isExpanded(window->treeView()->model()->index(0, 0)));
 
-    DialogAnswerer answerer;
     const Pages pages = PrintFrom(*window);
-    QVERIFY(answerer.seen.isEmpty());
     QCOMPARE(pages.size(), 1);
     const QStringList expected{
         RootText(*window), "  [a]", "    x=1", "  [b]", "  [c]", "    ;note", "    key=two words",
@@ -260,19 +273,13 @@ void TestPrint::printsTheDocumentAsItWasWhenAsked() {
     QVERIFY(window);
     const QString root = RootText(*window);
 
-    bool printReturned = false;
-    bool clearedDuringPrint = false;
-    QTimer::singleShot(0, window.get(), [&] {
-        clearedDuringPrint = !printReturned;
-        window->findChild<QAction*>("actClearAll")->trigger();
-    });
-    const qsizetype jobsBefore = printtest::Jobs("completed").size();
-    window->findChild<QAction*>("actPrint")->trigger();
-    printReturned = true;
-    QVERIFY(clearedDuringPrint);
+    const Interleaved printed = PrintMeanwhile(*window, "actClearAll", {});
+    QVERIFY2(printed.print.finished && printed.print.count() == 0,
+             qPrintable(printed.print.description));
+    QVERIFY(printed.meanwhileRan);
     QCOMPARE(window->document().Count(), std::size_t{0});
 
-    const Pages pages = WaitForOutput(jobsBefore);
+    const Pages pages = WaitForOutput(printed.jobsBefore);
     QVERIFY(pages.size() >= 2);
     QStringList lines;
     for (const auto& page : pages) lines += Text(page);
@@ -290,44 +297,34 @@ void TestPrint::refusesASecondPrintWhileLayingOut() {
         ini += k % 10 == 0 ? "[s" + QByteArray::number(k) + "]\r\n" : "k=v\r\n";
     auto window = OpenWindow(ini);
     QVERIFY(window);
-    auto* print = window->findChild<QAction*>("actPrint");
 
-    DialogAnswerer answerer;
-    bool askedDuringPrint = false;
-    bool printReturned = false;
-    QTimer::singleShot(0, window.get(), [&] {
-        askedDuringPrint = !printReturned;
-        print->trigger();
-    });
-    const qsizetype jobsBefore = printtest::Jobs("completed").size();
-    print->trigger();
-    printReturned = true;
+    const Interleaved printed = PrintMeanwhile(*window, "actPrint", {"OK"});
+    const Outcome& out = printed.print;
+    QVERIFY(printed.meanwhileRan);
+    QVERIFY2(out.finished, qPrintable(out.description));
+    QCOMPARE(out.count(), 1);
+    QCOMPARE(out.seen[0].title, QString("INI Files editor"));
+    QCOMPARE(out.seen[0].text, QString("Printing in progress."));
+    QCOMPARE(out.seen[0].icon, QMessageBox::Critical);
 
-    QVERIFY(askedDuringPrint);
-    QCOMPARE(answerer.seen.size(), 1);
-    QCOMPARE(answerer.seen[0].title, QString("INI Files editor"));
-    QCOMPARE(answerer.seen[0].text, QString("Printing in progress."));
-    QCOMPARE(answerer.seen[0].icon, QMessageBox::Critical);
-
-    const Pages pages = WaitForOutput(jobsBefore);
+    const Pages pages = WaitForOutput(printed.jobsBefore);
     QVERIFY(pages.size() >= 2);
     qsizetype lines = 0;
     for (const auto& page : pages) lines += page.size();
     QCOMPARE(lines, 1 + 300);
-    // Once the job is done, the next print goes through.
+    // Once the job is done, the next print goes through, asking nothing.
     QCOMPARE(PrintFrom(*window).size(), pages.size());
-    QCOMPARE(answerer.seen.size(), 1);
 }
 
 void TestPrint::emptyDocumentPrintsNothing() {
     TForm1 window;
-    DialogAnswerer answerer;
     const QStringList jobsBefore = printtest::Jobs("all");
-    window.findChild<QAction*>("actPrint")->trigger();
+    const Outcome out = Run(window, "actPrint", {"OK"});
 
-    QCOMPARE(answerer.seen.size(), 1);
-    QCOMPARE(answerer.seen[0].title, QString("Information"));
-    QCOMPARE(answerer.seen[0].text, QString("No INI file is loaded"));
+    QVERIFY2(out.finished, qPrintable(out.description));
+    QCOMPARE(out.count(), 1);
+    QCOMPARE(out.seen[0].title, QString("Information"));
+    QCOMPARE(out.seen[0].text, QString("No INI file is loaded"));
     QCOMPARE(printtest::Jobs("all"), jobsBefore);
     QVERIFY(!QFile::exists(output_));
 }
@@ -376,12 +373,12 @@ void TestPrint::reportsAFailedJob() {
     window->usePrinter(std::make_unique<RefusingPrinter>(refuses));
     const QString status = window->statusText();
 
-    DialogAnswerer answerer;
-    window->findChild<QAction*>("actPrint")->trigger();
-    QCOMPARE(answerer.seen.size(), 1);
-    QCOMPARE(answerer.seen[0].title, QString("INI Files editor"));
-    QCOMPARE(answerer.seen[0].text, QString("Printing failed."));
-    QCOMPARE(answerer.seen[0].icon, QMessageBox::Critical);
+    const Outcome out = Run(*window, "actPrint", {"OK"});
+    QVERIFY2(out.finished, qPrintable(out.description));
+    QCOMPARE(out.count(), 1);
+    QCOMPARE(out.seen[0].title, QString("INI Files editor"));
+    QCOMPARE(out.seen[0].text, QString("Printing failed."));
+    QCOMPARE(out.seen[0].icon, QMessageBox::Critical);
     QCOMPARE(window->statusText(), status);
     QVERIFY(printtest::WaitUntilIdle());
 }

@@ -1,16 +1,17 @@
 // Printing when there is no default printer: a private CUPS server without
 // any queue. The error dialog shows and nothing is printed.
-#include <QAction>
-#include <QFile>
 #include <QPrinterInfo>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include "Document.h"
 #include "DocumentPrinter.h"
 #include "Failure.h"
 #include "PrintTestSupport.h"
+#include "WindowProbe.h"
 #include "frmMain.h"
+
+using keyloft::test::DialogScript;
+using keyloft::test::Outcome;
 
 class TestPrintNoDefault : public QObject {
     Q_OBJECT
@@ -19,15 +20,11 @@ private slots:
     void initTestCase();
     void windowShowsTheErrorAndKeepsTheDocument();
     void printerFailsBeforeAnyJob();
-
-private:
-    QTemporaryDir dir_;
 };
 
 void TestPrintNoDefault::initTestCase() {
     QVERIFY2(!qEnvironmentVariableIsEmpty("CUPS_SERVER"),
              "run through ctest: the print_server_empty fixture provides the server");
-    QVERIFY(dir_.isValid());
     // The server answers, and has no queue.
     QCOMPARE(printtest::Run("lpstat", {"-r"}).value_or("").trimmed(),
              QString("scheduler is running"));
@@ -36,25 +33,19 @@ void TestPrintNoDefault::initTestCase() {
 }
 
 void TestPrintNoDefault::windowShowsTheErrorAndKeepsTheDocument() {
-    const QString path = dir_.filePath("settings.ini");
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write("[a]\r\nx=1\r\n[b]\r\n");
-    file.close();
-    TForm1 window(QList<QByteArray>{QFile::encodeName(path)});
-    keyloft::Document& doc = window.document();
+    auto window = keyloft::test::OpenWindow("[a]\r\nx=1\r\n[b]\r\n", "settings.ini");
+    QVERIFY(window);
+    keyloft::Document& doc = window->document();
     QCOMPARE(doc.Count(), std::size_t{4});
-    auto* print = window.findChild<QAction*>("actPrint");
-    QVERIFY(print != nullptr);
 
     // Twice: a failed lookup is not kept, the next print looks again.
     for (int attempt = 0; attempt < 2; ++attempt) {
-        printtest::DialogAnswerer answerer;
-        print->trigger();
-        QCOMPARE(answerer.seen.size(), 1);
-        QCOMPARE(answerer.seen[0].title, QString("INI Files editor"));
-        QCOMPARE(answerer.seen[0].text, QString("There is no default printer currently selected."));
-        QCOMPARE(answerer.seen[0].icon, QMessageBox::Critical);
+        const Outcome out = keyloft::test::Run(*window, "actPrint", {"OK"});
+        QVERIFY2(out.finished, qPrintable(out.description));
+        QCOMPARE(out.count(), 1);
+        QCOMPARE(out.seen[0].title, QString("INI Files editor"));
+        QCOMPARE(out.seen[0].text, QString("There is no default printer currently selected."));
+        QCOMPARE(out.seen[0].icon, QMessageBox::Critical);
     }
     QCOMPARE(doc.Count(), std::size_t{4});
     QVERIFY(!doc.ItemsChanged);

@@ -1,21 +1,13 @@
-// What the print tests share: the private print server's tools, the printed
-// PDF read back as lines with their places, and an answerer for the window's
-// message boxes.
+// What the print tests share: the private print server's tools and the
+// printed PDF read back as lines with their places.
 // The server comes from CUPS_SERVER (set by tests/ui/print.cmake).
 #pragma once
 
-#include <QAbstractButton>
-#include <QApplication>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QMessageBox>
 #include <QProcess>
-#include <QPushButton>
 #include <QStringList>
 #include <QTest>
-#include <QTimer>
 #include <QXmlStreamReader>
-#include <functional>
 #include <optional>
 
 namespace printtest {
@@ -81,40 +73,5 @@ inline QList<QList<PrintedLine>> PdfLines(const QString& path) {
     }
     return pages;
 }
-
-struct SeenDialog {
-    QString title;
-    QString text;
-    QMessageBox::Icon icon;
-};
-
-// Answers every modal message box that opens while it lives with its
-// default button (OK for the failure report), noting what each showed.
-class DialogAnswerer : public QObject {
-public:
-    DialogAnswerer() {
-        connect(&timer_, &QTimer::timeout, this, [this] { Poll(); });
-        timer_.start(20);
-    }
-    QList<SeenDialog> seen;
-    // Runs inside the dialog's own event loop, before it is answered.
-    std::function<void()> whileOpen;
-
-private:
-    void Poll() {
-        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (box == nullptr || !box->isVisible()) return;
-        seen.push_back({box->windowTitle(), box->text(), box->icon()});
-        if (whileOpen) whileOpen();
-        QAbstractButton* button = box->defaultButton();
-        if (button == nullptr && !box->buttons().isEmpty()) button = box->buttons().first();
-        if (button != nullptr) {
-            button->click();
-        } else {
-            box->reject();
-        }
-    }
-    QTimer timer_;
-};
 
 }  // namespace printtest
