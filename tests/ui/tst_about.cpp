@@ -398,7 +398,7 @@ void TestAbout::execReturnsAndShowsAgainCentredAtRest() {
     QWidget* image3 = control("image3");
     QScreen* screen = box->screen();
     QVERIFY(screen);
-    const QPoint screenCentre = screen->geometry().center();
+    const QPoint screenCentre = screen->availableGeometry().center();
 
     // Each showing: note where it stands, hover the picture, click it.
     struct Showing {
