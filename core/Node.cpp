@@ -1,6 +1,7 @@
 // Derived values of a node, and the chunks nodes live in.
 #include "Node.h"
 
+#include <algorithm>
 #include <new>
 #include <string>
 
@@ -94,26 +95,24 @@ void NodeStore::Grow() {
     }
 }
 
-Node* NodeStore::NewNode(std::uint32_t parent, std::uint32_t row) {
-    std::uint32_t index;
+void* NodeStore::NewSlot() {
     if (!freeNodes.empty()) {
-        index = freeNodes.back();
+        const std::uint32_t index = freeNodes.back();
         freeNodes.pop_back();
-    } else {
-        if (used_ == kNone - 1) throw std::bad_alloc();
-        const std::size_t chunk = used_ / kNodesPerChunk;
-        if (chunk == chunks_.size()) Grow();
-        if (used_ % kNodesPerChunk == 0) {
-            auto* header = reinterpret_cast<ChunkHeader*>(chunks_[chunk]);
-            header->store = this;
-            header->first = used_;
-        }
-        index = used_++;
+        return At(index);
     }
-    Node* node = new (At(index)) Node;
-    node->parent_ = parent;
-    node->row_ = row;
-    return node;
+    // The current chunk is full (or there is none yet): the next one starts
+    // at `used_`, a multiple of the chunk's size.
+    if (used_ >= kNone - 1) throw std::bad_alloc();
+    const std::size_t chunk = used_ / kNodesPerChunk;
+    if (chunk == chunks_.size()) Grow();
+    auto* header = reinterpret_cast<ChunkHeader*>(chunks_[chunk]);
+    header->store = this;
+    header->first = used_;
+    fresh_ = At(used_);
+    // The last index stays kNone: no node may take it.
+    freshEnd_ = fresh_ + std::min<std::size_t>(kNodesPerChunk, kNone - 1 - used_);
+    return TakeFresh();
 }
 
 }  // namespace keyloft

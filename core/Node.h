@@ -31,6 +31,7 @@
 #include <cstdint>
 #include <iterator>
 #include <memory>
+#include <new>
 #include <string_view>
 #include <vector>
 
@@ -161,7 +162,13 @@ public:
     }
     // A fresh node (no line, no children, empty text) from the free list or
     // a chunk; throws bad_alloc.
-    Node* NewNode(std::uint32_t parent, std::uint32_t row);
+    Node* NewNode(std::uint32_t parent, std::uint32_t row) {
+        void* slot = freeNodes.empty() && fresh_ != freshEnd_ ? TakeFresh() : NewSlot();
+        Node* node = new (slot) Node;
+        node->parent_ = parent;
+        node->row_ = row;
+        return node;
+    }
     // The index the next NewNode hands out.
     std::uint32_t PeekIndex() const { return freeNodes.empty() ? used_ : freeNodes.back(); }
 
@@ -181,8 +188,17 @@ public:
     std::vector<std::uint32_t> freeNodes, freeLists, freeExtras;
 
 private:
+    void* TakeFresh() {
+        ++used_;
+        return fresh_++;
+    }
+    // A slot from the free list, or the first of a new chunk.
+    void* NewSlot();
     void Grow();
 
+    // The current chunk's slots not handed out yet.
+    Node* fresh_ = nullptr;
+    Node* freshEnd_ = nullptr;
     std::vector<char*> chunks_;
     std::vector<char*> small_;  // chunks of their own, freed one by one
     std::vector<LargeBytes> slabs_;
