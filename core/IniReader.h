@@ -9,6 +9,10 @@
 #include <string_view>
 #include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "TextArena.h"
 
 namespace keyloft {
@@ -125,7 +129,7 @@ public:
     IniReadingEnd End() const;
     // Whether every byte of the readable text was below 128; valid once
     // Next returned false.
-    bool Ascii() const { return (high_ & kHigh) == 0; }
+    bool Ascii() const { return (high_ & kHigh) == 0 && highBits_ == 0; }
 
 private:
     static constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
@@ -147,7 +151,8 @@ private:
     std::string_view head_;
     bool bom_ = false;
     bool inSection_ = false;
-    std::uint64_t high_ = 0;
+    std::uint64_t high_ = 0;  // the bytes read a word at a time, or-ed
+    unsigned highBits_ = 0;   // the high bits of those read sixteen at a time
     std::size_t sections_ = 0, keys_ = 0;
     std::size_t breaks_[3] = {0, 0, 0};
     int order_[3] = {0, 0, 0};
@@ -177,6 +182,26 @@ inline IniLineShape ShapeOfLine(const char* a, const char* b, const char* eq) {
 
 inline const char* IniScanner::LineEnd(const char* p, const char*& eq) {
     eq = nullptr;
+#if defined(__SSE2__)
+    // Sixteen bytes at a time where the processor has the instructions; the
+    // words below finish what is left.
+    while (limit_ - p >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i ends = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')),
+                                                       _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))),
+                                          _mm_cmpeq_epi8(v, _mm_setzero_si128()));
+        const auto endBits = static_cast<unsigned>(_mm_movemask_epi8(ends));
+        highBits_ |= static_cast<unsigned>(_mm_movemask_epi8(v));
+        if (eq == nullptr) {
+            auto eqBits =
+                static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, _mm_set1_epi8('='))));
+            if (endBits != 0) eqBits &= (endBits & (0u - endBits)) - 1;  // before the end
+            if (eqBits != 0) eq = p + std::countr_zero(eqBits);
+        }
+        if (endBits != 0) return p + std::countr_zero(endBits);
+        p += 16;
+    }
+#endif
     if constexpr (std::endian::native == std::endian::little) {
         while (limit_ - p >= 8) {
             std::uint64_t w;
