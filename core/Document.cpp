@@ -25,6 +25,11 @@ void ReserveOne(std::vector<T>& v) {
     ReserveMore(v, 1);
 }
 
+// The bytes of a short section ("[Name1]" and "key=value1"): a file of
+// such sections fills the room the load makes in the root's list, one of
+// shorter ones grows it as usual.
+constexpr std::size_t kBytesPerSectionAtLeast = 20;
+
 // What deleting a subtree gives back.
 struct SubtreeCounts {
     std::size_t nodes = 0, extras = 0, lists = 0;
@@ -411,6 +416,9 @@ Node* Document::ReadFile(std::string_view rootText, LargeBytes bytes, std::size_
     root->bits_ |= Node::kExtended;
     root->start_ = 0;
 
+    // Room for the sections of a file of short sections, so that the list
+    // is not copied as it grows; pages of it nobody writes cost no memory.
+    store.lists[root->kids_].reserve(size / kBytesPerSectionAtLeast);
     Builder builder(s, root);
     const std::string_view text(s.bytes.get(), size);
     IniScanner scanner(text);
