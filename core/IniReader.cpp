@@ -125,9 +125,20 @@ std::string_view ReadText(std::string_view line, std::string& scratch) {
     return reading.kind == LineKind::Ignored ? std::string_view() : reading.text.Join(scratch);
 }
 
-IniLineShape ShapeOfLine(std::string_view line) {
-    const char* const eq = static_cast<const char*>(std::memchr(line.data(), '=', line.size()));
-    return ShapeOfLine(line.data(), line.data() + line.size(), eq);
+std::string_view ReadKeyText(std::string_view line, std::string& scratch) {
+    const std::string_view trimmed = Trim(line);
+    // The mark of a commented line, and the first "=" after it (there is
+    // one: a line without one is its trimmed self).
+    const std::size_t mark = trimmed.front() == ';' ? 1 : 0;
+    const std::size_t eq = trimmed.find('=', mark);
+    std::size_t keyEnd = eq;
+    while (keyEnd > mark && IsBlank(trimmed[keyEnd - 1])) --keyEnd;
+    std::size_t value = eq + 1;
+    while (value < trimmed.size() && IsBlank(trimmed[value])) ++value;
+    scratch.assign(trimmed.substr(0, keyEnd));
+    scratch += '=';
+    scratch.append(trimmed.substr(value));
+    return scratch;
 }
 
 IniScanner::IniScanner(std::string_view text) {

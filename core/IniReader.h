@@ -80,9 +80,32 @@ bool ReadsAs(std::string_view line, std::string_view text);
 // `line`, or built in `scratch`. Empty for a line the reading drops.
 std::string_view ReadText(std::string_view line, std::string& scratch);
 
+// ReadText of a line that reads as a section's line whose text is not the
+// trimmed line ("key = value"), built in `scratch` without the general
+// reading's steps.
+std::string_view ReadKeyText(std::string_view line, std::string& scratch);
+
 // Blank for trimming: codes 0 to 32.
 constexpr bool IsBlank(char c) { return static_cast<unsigned char>(c) <= 32; }
 std::string_view Trim(std::string_view text);
+
+// The first CR, LF or NUL in `p`..`end`, or `end`: where a line that starts
+// at `p` ends.
+inline const char* FindLineEnd(const char* p, const char* end) {
+#if defined(__SSE2__)
+    while (end - p >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i ends = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')),
+                                                       _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))),
+                                          _mm_cmpeq_epi8(v, _mm_setzero_si128()));
+        if (const auto bits = static_cast<unsigned>(_mm_movemask_epi8(ends)); bits != 0)
+            return p + std::countr_zero(bits);
+        p += 16;
+    }
+#endif
+    while (p < end && *p != '\n' && *p != '\r' && *p != '\0') ++p;
+    return p;
+}
 
 // Where a kept line stands in the file. The three views are adjacent in
 // the text that was read: `leading` (raw bytes dropped right before the line,
@@ -108,7 +131,6 @@ struct IniLineShape {
 // `eq` (nullptr when it has none). Agrees with ReadText: a kept line is
 // plain exactly when ReadText gives Trim(line).
 IniLineShape ShapeOfLine(const char* a, const char* b, const char* eq);
-IniLineShape ShapeOfLine(std::string_view line);
 
 // One kept line of a reading: a header or a line of the current section.
 struct IniItem {

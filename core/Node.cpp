@@ -51,7 +51,7 @@ std::string_view Node::lineWithBreak() const {
 std::string_view Node::Materialise() const {
     NodeStore& store = Store();
     std::string scratch;
-    const std::string_view stored = store.arena.Store(ReadText(fileLine(), scratch));
+    const std::string_view stored = store.arena.Store(ReadKeyText(fileLine(), scratch));
     const std::uint32_t ref = store.arena.RefOfLast(stored);
     // The node's fields change, not its text: nothing the document tells its
     // observers about.

@@ -176,11 +176,10 @@ public:
     // end of what the reading read.
     const char* base = nullptr;
     const char* end = nullptr;
-    // The file line that starts at `at`: up to its CR or LF.
+    // The file line that starts at `at`: up to its CR or LF (no NUL comes
+    // before `end`).
     std::string_view LineAt(const char* at) const {
-        const char* e = at;
-        while (e < end && *e != '\n' && *e != '\r') ++e;
-        return {at, static_cast<std::size_t>(e - at)};
+        return {at, static_cast<std::size_t>(FindLineEnd(at, end) - at)};
     }
     TextArena arena;
     std::vector<std::vector<std::uint32_t>> lists;
@@ -317,7 +316,7 @@ inline std::string_view Node::text() const {
 }
 
 inline std::string_view Node::text(std::string& scratch) const {
-    if (!Extended() && KidsKind() == kDerived) return ReadText(fileLine(), scratch);
+    if (!Extended() && KidsKind() == kDerived) return ReadKeyText(fileLine(), scratch);
     return text();
 }
 

@@ -443,7 +443,8 @@ TEST(ReadIni, ManyLinesAndManySectionsOfOneNameInLinearTime) {
 // bytes at a time; ReadText builds the text by the rules. On every line of
 // up to six of the characters the rules look at, placed at every offset in
 // the scanner's words, both must agree: the same lines kept, the same
-// headers, and a line plain exactly when its text is the trimmed line.
+// headers, and a line plain exactly when its text is the trimmed line; the
+// key text built the short way is the text.
 TEST(IniScanner, AgreesWithTheRulesOnEveryShortLine) {
     const std::string alphabet = " \t;[]=a";
     std::vector<std::string> lines = {""};
@@ -478,6 +479,9 @@ TEST(IniScanner, AgreesWithTheRulesOnEveryShortLine) {
         expect(item.bytes.line == line, line, "a kept line ends elsewhere:");
         expect(item.header == header, line, "header or not:");
         expect(item.plain == (text == Trim(line)), line, "plain or not:");
+        std::string keyScratch;
+        if (!header && !item.plain)
+            expect(ReadKeyText(line, keyScratch) == text, line, "key text differs:");
     }
     for (; i < lines.size(); ++i)
         expect(ReadText(lines[i], scratch).empty(), lines[i], "not kept:");
