@@ -21,12 +21,6 @@ constexpr std::align_val_t kChunkAlign{NodeStore::kChunkBytes};
 static_assert(sizeof(Node) == 20, "the layout described in Node.h");
 static_assert(sizeof(NodeStore::ChunkHeader) <= NodeStore::kHeaderBytes);
 
-int Node::level() const {
-    int level = 0;
-    for (const Node* up = parent(); up != nullptr; up = up->parent()) ++level;
-    return level;
-}
-
 namespace {
 // Length of the break right after `line` in the store's bytes.
 std::size_t BreakAfter(const NodeStore& store, std::string_view line) {

@@ -259,6 +259,16 @@ inline Node* Node::parent() const {
     return parent_ == 0 || parent_ == NodeStore::kNone ? nullptr : Store().At(parent_);
 }
 
+inline int Node::level() const {
+    // Every node of the walk is in this node's store: it is found once.
+    const NodeStore& store = Store();
+    int level = 0;
+    for (const Node* n = this; n->parent_ != 0 && n->parent_ != NodeStore::kNone;
+         n = store.At(n->parent_))
+        ++level;
+    return level;
+}
+
 inline int Node::childCount() const {
     switch (KidsKind()) {
         case kRun:
