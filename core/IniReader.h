@@ -91,15 +91,21 @@ std::string_view Trim(std::string_view text);
 
 // The first CR, LF or NUL in `p`..`end`, or `end`: where a line that starts
 // at `p` ends.
+#if defined(__SSE2__)
+// One bit for each byte of `v` that ends a line: CR, LF or NUL.
+inline unsigned LineEndBits(__m128i v) {
+    const __m128i ends = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')),
+                                                   _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))),
+                                      _mm_cmpeq_epi8(v, _mm_setzero_si128()));
+    return static_cast<unsigned>(_mm_movemask_epi8(ends));
+}
+#endif
+
 inline const char* FindLineEnd(const char* p, const char* end) {
 #if defined(__SSE2__)
     while (end - p >= 16) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i ends = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')),
-                                                       _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))),
-                                          _mm_cmpeq_epi8(v, _mm_setzero_si128()));
-        if (const auto bits = static_cast<unsigned>(_mm_movemask_epi8(ends)); bits != 0)
-            return p + std::countr_zero(bits);
+        const unsigned bits = LineEndBits(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)));
+        if (bits != 0) return p + std::countr_zero(bits);
         p += 16;
     }
 #endif
@@ -140,8 +146,9 @@ struct IniItem {
 };
 
 // The one reading of INI text, a kept line at a time; ReadIni and the
-// document's load go through it. One pass over the bytes, eight at a time,
-// finds each line's end and its first "=" together. `text` must outlive it.
+// document's load go through it. One pass over the bytes, sixteen (with
+// SSE2) or eight at a time, finds each line's end and its first "="
+// together. `text` must outlive it.
 class IniScanner {
 public:
     explicit IniScanner(std::string_view text);
@@ -209,10 +216,7 @@ inline const char* IniScanner::LineEnd(const char* p, const char*& eq) {
     // words below finish what is left.
     while (limit_ - p >= 16) {
         const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        const __m128i ends = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8('\n')),
-                                                       _mm_cmpeq_epi8(v, _mm_set1_epi8('\r'))),
-                                          _mm_cmpeq_epi8(v, _mm_setzero_si128()));
-        const auto endBits = static_cast<unsigned>(_mm_movemask_epi8(ends));
+        const unsigned endBits = LineEndBits(v);
         highBits_ |= static_cast<unsigned>(_mm_movemask_epi8(v));
         if (eq == nullptr) {
             auto eqBits =
