@@ -1,21 +1,26 @@
-// What the benchmarks share: generated INI files, scratch folders and
-// timing helpers.
+// What the benchmarks share: generated INI files, scratch folders, the
+// command line, timing and the targets' verdicts.
 #pragma once
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <filesystem>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <system_error>
+#include <type_traits>
 #include <vector>
 
 namespace keyloft::bench {
@@ -220,6 +225,116 @@ inline std::string Time(double seconds) {
     else
         std::snprintf(buf, sizeof buf, "%.0f ms", ms);
     return buf;
+}
+
+// Seconds `work` takes.
+template <class Work>
+double Timed(Work work) {
+    const auto t0 = Clock::now();
+    work();
+    return Seconds(t0, Clock::now());
+}
+
+// The least of `runs` figures, `before` run untimed ahead of each. `work`
+// either returns nothing and is timed whole, or returns the seconds of the
+// part of it that counts.
+template <class Before, class Work>
+double BestOf(int runs, Before before, Work work) {
+    double best = 1e300;
+    for (int i = 0; i < runs; ++i) {
+        before();
+        double seconds;
+        if constexpr (std::is_void_v<decltype(work())>)
+            seconds = Timed(work);
+        else
+            seconds = work();
+        best = std::min(best, seconds);
+    }
+    return best;
+}
+
+// The peak resident memory of this process so far, in bytes.
+inline std::size_t PeakRss() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return static_cast<std::size_t>(usage.ru_maxrss) * 1024;  // kilobytes on Linux
+}
+
+inline std::string Ratio(double r) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.2fx", r);
+    return buf;
+}
+
+// A figure next to the target it must stay under: "2.61x  target <= 3x: met".
+inline std::string Verdict(double figure, double target, const char* unit = "x") {
+    char buf[96];
+    std::snprintf(buf, sizeof buf, "%.2f%s  target <= %g%s: %s", figure, unit, target, unit,
+                  figure <= target ? "met" : "missed");
+    return buf;
+}
+
+// ---------------------------------------------------------------------------
+// Command line
+
+// One option of a benchmark's command line: "--name VALUE", or a flag when
+// `set` ignores its argument and `flag` is true.
+struct Option {
+    const char* name;
+    std::function<void(const std::string& value)> set;
+    bool flag = false;
+};
+
+// A number of at least `least`; throws std::invalid_argument otherwise.
+inline std::size_t ParseCount(const std::string& text, std::size_t least = 1) {
+    std::size_t used = 0;
+    unsigned long long value = 0;
+    try {
+        value = std::stoull(text, &used);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used != text.size() || used == 0 || value < least)
+        throw std::invalid_argument("not a number of at least " + std::to_string(least) + ": " +
+                                    text);
+    return static_cast<std::size_t>(value);
+}
+
+// Applies the options of `argv`. False after --help (the usage printed to
+// standard output); throws std::invalid_argument on anything it does not
+// know or a missing value.
+inline bool ParseArgs(int argc, char** argv, const std::vector<Option>& options,
+                      const char* usage) {
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(usage, stdout);
+            return false;
+        }
+        const Option* option = nullptr;
+        for (const Option& o : options) {
+            if (arg == o.name) option = &o;
+        }
+        if (option == nullptr) throw std::invalid_argument("unknown option: " + arg);
+        if (!option->flag && i + 1 >= argc) throw std::invalid_argument(arg + " needs a value");
+        option->set(option->flag ? std::string() : std::string(argv[++i]));
+    }
+    return true;
+}
+
+// Runs a benchmark's `body`, turning its exceptions into the exit status: 2
+// for a bad command line (with the usage), 1 for anything else.
+template <class Body>
+int RunBenchmark(const char* name, const char* usage, Body body) {
+    try {
+        return body();
+    } catch (const std::invalid_argument& e) {
+        std::fprintf(stderr, "%s: %s\n%s", name, e.what(), usage);
+        return 2;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s: %s\n", name, e.what());
+        return 1;
+    }
 }
 
 // A scratch folder removed on every way out.

@@ -61,13 +61,16 @@ ProcessRun RunProcess(const std::string& exe, std::vector<std::string> args) {
     return run;
 }
 
+// The best time of `runs` runs and the highest peak among them.
 ProcessRun BestRun(int runs, const std::string& exe, const std::vector<std::string>& args) {
-    ProcessRun best{1e300, 0};
-    for (int i = 0; i < runs; ++i) {
-        const ProcessRun run = RunProcess(exe, args);
-        best.seconds = std::min(best.seconds, run.seconds);
-        best.peak = std::max(best.peak, run.peak);
-    }
+    ProcessRun best;
+    best.seconds = BestOf(
+        runs, [] {},
+        [&] {
+            const ProcessRun run = RunProcess(exe, args);
+            best.peak = std::max(best.peak, run.peak);
+            return run.seconds;
+        });
     return best;
 }
 
@@ -100,12 +103,10 @@ void MeasureProcesses(const fs::path& dir, std::size_t lines, std::size_t memory
         const Generated g = Generate(shape, lines, path);
         const ProcessRun count = BestRun(runs, self, {"--count", path});
         const ProcessRun dump = BestRun(runs, KEYLOFT_INI_EXE, {"dump", path});
-        const double ratio = dump.seconds / count.seconds;
-        std::printf(
-            "  %-8s %zu lines %7.1f MB: read+count %9s, dump %9s   %.2fx   target <= %.0fx: %s\n",
-            ShapeName(shape), g.lines, static_cast<double>(g.bytes) / 1e6,
-            Time(count.seconds).c_str(), Time(dump.seconds).c_str(), ratio, kDumpTarget,
-            ratio <= kDumpTarget ? "met" : "MISSED");
+        std::printf("  %-8s %zu lines %7.1f MB: read+count %9s, dump %9s   %s\n", ShapeName(shape),
+                    g.lines, static_cast<double>(g.bytes) / 1e6, Time(count.seconds).c_str(),
+                    Time(dump.seconds).c_str(),
+                    Verdict(dump.seconds / count.seconds, kDumpTarget).c_str());
         fs::remove(path);
     }
     if (memoryLines == 0) return;
@@ -114,11 +115,11 @@ void MeasureProcesses(const fs::path& dir, std::size_t lines, std::size_t memory
         const std::string path = (dir / "memory.ini").string();
         const Generated g = Generate(Shape::Typical, memoryLines, path);
         const ProcessRun dump = RunProcess(KEYLOFT_INI_EXE, {"dump", path});
-        const double ratio = static_cast<double>(dump.peak) / static_cast<double>(g.bytes);
         std::printf(
-            "  typical  %zu lines %7.1f MB: peak %7.1f MB = %.2fx the file   target <= %.1fx: %s\n",
-            g.lines, static_cast<double>(g.bytes) / 1e6, static_cast<double>(dump.peak) / 1e6,
-            ratio, kMemoryTarget, ratio <= kMemoryTarget ? "met" : "MISSED");
+            "  typical  %zu lines %7.1f MB: peak %7.1f MB, against the file %s\n", g.lines,
+            static_cast<double>(g.bytes) / 1e6, static_cast<double>(dump.peak) / 1e6,
+            Verdict(static_cast<double>(dump.peak) / static_cast<double>(g.bytes), kMemoryTarget)
+                .c_str());
         fs::remove(path);
     }
     {
@@ -149,49 +150,38 @@ int RunTool(std::vector<std::string> args) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// Best of `runs`: a fresh copy of `original` as `work` before each, untimed.
-template <class Work>
-double BestOf(int runs, const std::string& original, const std::string& work, Work body) {
-    double best = 1e300;
-    for (int i = 0; i < runs; ++i) {
-        fs::copy_file(original, work, fs::copy_options::overwrite_existing);
-        const auto t0 = Clock::now();
-        body(i);
-        best = std::min(best, Seconds(t0, Clock::now()));
-    }
-    return best;
-}
+constexpr const char* kUsage =
+    "usage: keyloft_bench_cli [--lines N] [--runs N] [--memory-lines N]\n"
+    "  --lines N          lines of the files that are timed (default 1000000)\n"
+    "  --runs N           runs per figure, best one kept (default 3)\n"
+    "  --memory-lines N   lines of the files whose dump's peak memory is\n"
+    "                     measured (default 10000000; 0 skips it)\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    try {
-        if (argc == 3 && std::string(argv[1]) == "--count") return CountLines(argv[2]);
+    if (argc == 3 && std::string(argv[1]) == "--count") return CountLines(argv[2]);
+    return RunBenchmark("keyloft_bench_cli", kUsage, [&] {
         std::size_t lines = 1'000'000;
         std::size_t memoryLines = 10'000'000;
         int runs = 3;
-        for (int i = 1; i < argc; ++i) {
-            const std::string arg = argv[i];
-            if (arg == "--lines" && i + 1 < argc) {
-                lines = std::stoul(argv[++i]);
-            } else if (arg == "--memory-lines" && i + 1 < argc) {
-                memoryLines = std::stoul(argv[++i]);
-            } else if (arg == "--runs" && i + 1 < argc) {
-                runs = std::max(1, std::stoi(argv[++i]));
-            } else {
-                std::fprintf(arg == "--help" ? stdout : stderr,
-                             "usage: keyloft_bench_cli [--lines N] [--runs N] [--memory-lines N]\n"
-                             "  --memory-lines N   lines of the files whose dump's peak memory is\n"
-                             "                     measured (default 10000000; 0 skips it)\n");
-                return arg == "--help" ? 0 : 2;
-            }
-        }
+        if (!ParseArgs(
+                argc, argv,
+                {{"--lines", [&](const std::string& v) { lines = ParseCount(v); }},
+                 {"--memory-lines", [&](const std::string& v) { memoryLines = ParseCount(v, 0); }},
+                 {"--runs", [&](const std::string& v) { runs = static_cast<int>(ParseCount(v)); }}},
+                kUsage))
+            return 0;
         TempDir temp;
         const std::string original = (temp.path() / "original.ini").string();
         const std::string work = (temp.path() / "work.ini").string();
         const Generated g = Generate(Shape::Typical, lines, original);
+        // Each run works on a fresh copy of the file, made untimed.
+        const auto copy = [&] {
+            fs::copy_file(original, work, fs::copy_options::overwrite_existing);
+        };
 
-        const double core = BestOf(runs, original, work, [&](int) {
+        const double core = BestOf(runs, copy, [&] {
             keyloft::Document doc;
             keyloft::LoadIniFile(doc, work);
             keyloft::SaveIniFile(doc, work, false);
@@ -202,27 +192,23 @@ int main(int argc, char** argv) {
         std::size_t middle = g.sections / 2;
         while (middle % 7 == 3 || middle % 50 == 49) ++middle;
         const std::string section = "Section" + std::to_string(middle);
-        int failures = 0;
-        const double cli = BestOf(runs, original, work, [&](int run) {
-            failures += RunTool({"set", work, section, "bench", "v" + std::to_string(run)}) != 0;
+        int failures = 0, run = 0;
+        const double cli = BestOf(runs, copy, [&] {
+            failures += RunTool({"set", work, section, "bench", "v" + std::to_string(run++)}) != 0;
         });
         if (failures != 0) throw std::runtime_error("keyloft-ini set failed");
         keyloft::Document check;
         if (keyloft::LoadIniFile(check, work).keyCount != g.keys + 1)
             throw std::runtime_error("the set did not add exactly one key");
 
-        const double ratio = cli / core;
         std::printf("keyloft-ini set of one key in %zu lines (%s, %.1f MB), best of %d runs:\n",
                     g.lines, ShapeName(Shape::Typical), static_cast<double>(g.bytes) / 1e6, runs);
         std::printf("  core load + save   %10s\n", Time(core).c_str());
-        std::printf("  keyloft-ini set    %10s   %.2fx   target <= %.1fx: %s\n", Time(cli).c_str(),
-                    ratio, kTarget, ratio <= kTarget ? "met" : "MISSED");
+        std::printf("  keyloft-ini set    %10s   %s\n", Time(cli).c_str(),
+                    Verdict(cli / core, kTarget).c_str());
         fs::remove(work);
         fs::remove(original);
         MeasureProcesses(temp.path(), lines, memoryLines, runs);
         return 0;
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "keyloft_bench_cli: %s\n", e.what());
-        return 1;
-    }
+    });
 }

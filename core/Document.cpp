@@ -25,6 +25,11 @@ void ReserveOne(std::vector<T>& v) {
     ReserveMore(v, 1);
 }
 
+// The bytes of a short section ("[Name1]" and "key=value1"): a file of
+// such sections fills the room the load makes in the root's list, one of
+// shorter ones grows it as usual.
+constexpr std::size_t kBytesPerSectionAtLeast = 20;
+
 // What deleting a subtree gives back.
 struct SubtreeCounts {
     std::size_t nodes = 0, extras = 0, lists = 0;
@@ -341,18 +346,19 @@ void Document::NotifyTextsChanged(Node* parent, int first, int last) {
 // Adds the nodes of a reading to a storage being built aside. A section's
 // lines are made right after it, so its children are the run that follows
 // it; the root's children are a list.
-class Document::Builder : public IniReadHandler {
+class Document::Builder {
 public:
     Builder(Storage& s, Node* root)
-        : s_(s), store_(s.nodes), root_(root), roots_(store_.lists[root->kids_]) {}
-    void Section(std::string_view header, std::string_view, const IniLineBytes& bytes) override {
-        ReserveOne(roots_);
-        section_ = Add(root_->Index(), roots_.size(), header, bytes, false);
-        roots_.push_back(section_->Index());
-    }
-    void Line(std::string_view text, const IniLineBytes& bytes) override {
-        Add(section_->Index(), section_->kids_, text, bytes, true);
-        ++section_->kids_;
+        : store_(s.nodes), rootIndex_(root->Index()), roots_(store_.lists[root->kids_]) {}
+    void Add(const IniItem& item) {
+        if (item.header) {
+            ReserveOne(roots_);
+            section_ = Make(rootIndex_, roots_.size(), item);
+            roots_.push_back(section_->Index());
+        } else {
+            Make(section_->Index(), section_->kids_, item);
+            ++section_->kids_;
+        }
     }
     Node* LastSection() const { return section_; }
 
@@ -361,41 +367,36 @@ private:
     // bytes before it. Its text is not kept when it is the line without its
     // outer blanks; a line's other text is read again when first asked for.
     // Anything else gets an extra record.
-    Node* Add(std::uint32_t parent, std::size_t row, std::string_view text,
-              const IniLineBytes& bytes, bool leaf) {
-        const std::string_view line = bytes.line;
+    Node* Make(std::uint32_t parent, std::size_t row, const IniItem& item) {
+        const std::string_view line = item.bytes.line;
+        const std::size_t lead = item.bytes.leading.size();
         const auto offset = static_cast<std::uint64_t>(line.data() - store_.base);
-        const bool fits = offset >> 40 == 0 && line.size() < Node::kLongLine &&
-                          bytes.leading.size() <= Node::kMaxLead;
-        const std::string_view trimmed = Trim(line);
-        const bool plain = text.data() == trimmed.data() && text.size() == trimmed.size();
-        const bool derived = fits && !plain && leaf;
-        const bool compact = fits && (plain || derived);
-        if (!compact) ReserveOne(store_.extras);
-        Node* node = store_.NewNode(parent, static_cast<std::uint32_t>(row));
-        node->bits_ = Node::kUnchanged;
-        if (compact) {
+        const bool fits =
+            offset >> 40 == 0 && line.size() < Node::kLongLine && lead <= Node::kMaxLead;
+        if (fits && (item.plain || !item.header)) {
+            Node* node = store_.NewNode(parent, static_cast<std::uint32_t>(row));
             node->start_ = static_cast<std::uint32_t>(offset);
-            node->bits_ |= static_cast<std::uint32_t>(offset >> 32) | Node::kHasLine |
-                           static_cast<std::uint32_t>(bytes.leading.size()) << Node::kLeadShift;
-            if (derived) {
-                node->SetKidsKind(Node::kDerived);
-                store_.arena.DropLast(text);
-            }
-        } else {
-            node->bits_ |= Node::kExtended;
-            node->start_ = static_cast<std::uint32_t>(store_.extras.size());
-            store_.extras.push_back({text, bytes.leading, line});
+            node->bits_ = Node::kUnchanged | Node::kHasLine |
+                          static_cast<std::uint32_t>(offset >> 32) |
+                          static_cast<std::uint32_t>(lead) << Node::kLeadShift;
+            if (!item.plain) node->SetKidsKind(Node::kDerived);
+            return node;
         }
-        ++s_.count;
+        const std::string_view text =
+            item.plain ? Trim(line) : store_.arena.Store(ReadText(line, scratch_));
+        ReserveOne(store_.extras);
+        Node* node = store_.NewNode(parent, static_cast<std::uint32_t>(row));
+        node->bits_ = Node::kUnchanged | Node::kExtended;
+        node->start_ = static_cast<std::uint32_t>(store_.extras.size());
+        store_.extras.push_back({text, item.bytes.leading, line});
         return node;
     }
 
-    Storage& s_;
     NodeStore& store_;
-    Node* root_;
+    std::uint32_t rootIndex_;
     std::vector<std::uint32_t>& roots_;
     Node* section_ = nullptr;
+    std::string scratch_;
 };
 
 Node* Document::ReadFile(std::string_view rootText, LargeBytes bytes, std::size_t size,
@@ -414,11 +415,17 @@ Node* Document::ReadFile(std::string_view rootText, LargeBytes bytes, std::size_
     store.extras.push_back({store.arena.Store(rootText), {}, {}});
     root->bits_ |= Node::kExtended;
     root->start_ = 0;
-    s.count = 1;
 
+    // Room for the sections of a file of short sections, so that the list
+    // is not copied as it grows; pages of it nobody writes cost no memory.
+    store.lists[root->kids_].reserve(size / kBytesPerSectionAtLeast);
     Builder builder(s, root);
     const std::string_view text(s.bytes.get(), size);
-    end = ReadIniInto(text, store.arena, builder);
+    IniScanner scanner(text);
+    IniItem item;
+    while (scanner.Next(item)) builder.Add(item);
+    end = scanner.End();
+    s.count = 1 + end.SectionCount + end.KeyCount;
     store.end = end.Tail.data();
     s.eol = end.LineBreak.empty() ? std::string("\r\n") : std::string(end.LineBreak);
     s.bom = end.ByteOrderMark;
@@ -426,7 +433,8 @@ Node* Document::ReadFile(std::string_view rootText, LargeBytes bytes, std::size_
     s.trailing = end.Trailing;
     s.trailingOwner = end.Trailing.empty() ? nullptr : builder.LastSection();
     s.tail = end.Tail;
-    s.utf8 = IsValidUtf8(text);
+    // The bytes before the tail were all seen by the reading.
+    s.utf8 = scanner.Ascii() ? IsValidUtf8(end.Tail) : IsValidUtf8(text);
 
     Replace(std::move(fresh));
     return First();

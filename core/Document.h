@@ -51,10 +51,6 @@ public:
     // Next and previous node in tree order, or nullptr.
     static Node* Next(const Node* node);
     static Node* Prev(const Node* node);
-    static int Level(const Node* node) { return node->level(); }
-    static int ChildCount(const Node* node) { return node->childCount(); }
-    static bool HasChildren(const Node* node) { return node->hasChildren(); }
-    static std::string_view Text(const Node* node) { return node->text(); }
     // Removes the node with its whole subtree and the dropped lines attached
     // to them.
     void Delete(Node* node);

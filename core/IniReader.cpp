@@ -113,29 +113,6 @@ LineReading ReadLine(std::string_view line) {
     return reading;
 }
 
-// Counts the kinds of line break to find the one most lines use.
-class BreakCount {
-public:
-    void Add(std::string_view lineBreak) {
-        const int kind = lineBreak == "\r\n" ? 0 : lineBreak == "\n" ? 1 : 2;
-        if (count_[kind]++ == 0) order_[seen_++] = kind;
-    }
-    std::string_view Most() const {
-        static constexpr std::string_view kBreaks[] = {"\r\n", "\n", "\r"};
-        if (seen_ == 0) return {};
-        int best = order_[0];
-        for (int i = 1; i < seen_; ++i) {
-            if (count_[order_[i]] > count_[best]) best = order_[i];
-        }
-        return kBreaks[best];
-    }
-
-private:
-    std::size_t count_[3] = {0, 0, 0};
-    int order_[3] = {0, 0, 0};
-    int seen_ = 0;
-};
-
 }  // namespace
 
 bool ReadsAs(std::string_view line, std::string_view text) {
@@ -148,110 +125,77 @@ std::string_view ReadText(std::string_view line, std::string& scratch) {
     return reading.kind == LineKind::Ignored ? std::string_view() : reading.text.Join(scratch);
 }
 
-IniReadingEnd ReadIniInto(std::string_view text, TextArena& arena, IniReadHandler& handler) {
-    IniReadingEnd reading;
-    std::string scratch;
-    BreakCount breaks;
+std::string_view ReadKeyText(std::string_view line, std::string& scratch) {
+    const std::string_view trimmed = Trim(line);
+    // The mark of a commented line, and the first "=" after it (there is
+    // one: a line without one is its trimmed self).
+    const std::size_t mark = trimmed.front() == ';' ? 1 : 0;
+    const std::size_t eq = trimmed.find('=', mark);
+    std::size_t keyEnd = eq;
+    while (keyEnd > mark && IsBlank(trimmed[keyEnd - 1])) --keyEnd;
+    std::size_t value = eq + 1;
+    while (value < trimmed.size() && IsBlank(trimmed[value])) ++value;
+    scratch.assign(trimmed.substr(0, keyEnd));
+    scratch += '=';
+    scratch.append(trimmed.substr(value));
+    return scratch;
+}
 
+IniScanner::IniScanner(std::string_view text) {
     if (text.size() >= 3 && std::memcmp(text.data(), "\xEF\xBB\xBF", 3) == 0) {
-        reading.ByteOrderMark = true;
+        bom_ = true;
         text.remove_prefix(3);
     }
-    // A NUL ends the reading; its bytes and all after it are kept raw.
-    std::string_view readable = text;
-    if (const void* nul = std::memchr(text.data(), '\0', text.size())) {
-        readable =
-            text.substr(0, static_cast<std::size_t>(static_cast<const char*>(nul) - text.data()));
-    }
-    const bool hasCR = std::memchr(readable.data(), '\r', readable.size()) != nullptr;
+    text_ = pos_ = dropStart_ = text.data();
+    limit_ = stop_ = text.data() + text.size();
+}
 
-    const char* const base = readable.data();
-    const std::size_t size = readable.size();
-    std::size_t pos = 0;
-    std::size_t dropStart = 0;  // where the current run of dropped bytes began
-    bool inSection = false;
-
-    while (pos < size) {
-        // Cut the next line: it ends at LF, at CR LF or at a lone CR.
-        const std::size_t lineStart = pos;
-        std::size_t lineEnd;
-        std::size_t next;
-        const void* lf = std::memchr(base + pos, '\n', size - pos);
-        std::size_t lfAt =
-            lf ? static_cast<std::size_t>(static_cast<const char*>(lf) - base) : size;
-        const void* cr = hasCR ? std::memchr(base + pos, '\r', lfAt - pos) : nullptr;
-        if (cr != nullptr) {
-            lineEnd = static_cast<std::size_t>(static_cast<const char*>(cr) - base);
-            next = (lineEnd + 1 < size && base[lineEnd + 1] == '\n') ? lineEnd + 2 : lineEnd + 1;
-        } else {
-            lineEnd = lfAt;
-            next = lf ? lfAt + 1 : size;
-        }
-        const std::string_view lineBreak(base + lineEnd, next - lineEnd);
-        if (!lineBreak.empty()) breaks.Add(lineBreak);
-        pos = next;
-
-        const std::string_view line(base + lineStart, lineEnd - lineStart);
-        const LineReading r = ReadLine(line);
-        if (r.kind == LineKind::Ignored || (r.kind == LineKind::Line && !inSection)) continue;
-
-        std::string_view leading(base + dropStart, lineStart - dropStart);
-        if (!inSection) {
-            reading.Head = leading;
-            leading = {};
-        }
-        const IniLineBytes bytes{leading, line, lineBreak};
-        if (r.kind == LineKind::Header) {
-            const std::string_view name = r.name.Join(arena, scratch);
-            handler.Section(r.text.Join(arena, scratch), name, bytes);
-            ++reading.SectionCount;
-            inSection = true;
-        } else {
-            handler.Line(r.text.Join(arena, scratch), bytes);
-            ++reading.KeyCount;
-        }
-        dropStart = pos;
-    }
-    if (inSection) {
-        reading.Trailing = std::string_view(base + dropStart, size - dropStart);
+IniReadingEnd IniScanner::End() const {
+    static constexpr std::string_view kBreaks[] = {"\r\n", "\n", "\r"};
+    IniReadingEnd reading;
+    const std::string_view readable(text_, static_cast<std::size_t>(stop_ - text_));
+    if (inSection_) {
+        reading.Head = head_;
+        reading.Trailing = {dropStart_, static_cast<std::size_t>(stop_ - dropStart_)};
     } else {
         reading.Head = readable;
     }
-    reading.Tail = text.substr(readable.size());
-    reading.LineBreak = breaks.Most();
+    reading.Tail = {stop_, static_cast<std::size_t>(limit_ - stop_)};
+    reading.ByteOrderMark = bom_;
+    if (seen_ > 0) {
+        // The break most lines end with; on a tie the one met first.
+        int best = order_[0];
+        for (int i = 1; i < seen_; ++i) {
+            if (breaks_[order_[i]] > breaks_[best]) best = order_[i];
+        }
+        reading.LineBreak = kBreaks[best];
+    }
+    reading.SectionCount = sections_;
+    reading.KeyCount = keys_;
     return reading;
 }
 
-namespace {
-
-// Collects the events of a reading into IniSection entries.
-class SectionCollector : public IniReadHandler {
-public:
-    explicit SectionCollector(std::vector<IniSection>& sections) : sections_(sections) {}
-    void Section(std::string_view header, std::string_view name,
-                 const IniLineBytes& bytes) override {
-        IniSection& section = sections_.emplace_back();
-        section.Header = header;
-        section.Name = name;
-        section.HeaderLeading = bytes.leading;
-    }
-    void Line(std::string_view text, const IniLineBytes& bytes) override {
-        IniSection& section = sections_.back();
-        if (!bytes.leading.empty())
-            section.LinesLeading.push_back({section.Lines.size(), bytes.leading});
-        section.Lines.push_back(text);
-    }
-
-private:
-    std::vector<IniSection>& sections_;
-};
-
-}  // namespace
-
 IniReading ReadIni(std::string_view text, TextArena& arena) {
     IniReading reading;
-    SectionCollector collector(reading.Sections);
-    static_cast<IniReadingEnd&>(reading) = ReadIniInto(text, arena, collector);
+    IniScanner scanner(text);
+    IniItem item;
+    std::string scratch;
+    while (scanner.Next(item)) {
+        const std::string_view line = item.bytes.line;
+        if (item.header) {
+            const LineReading r = ReadLine(line);
+            IniSection& section = reading.Sections.emplace_back();
+            section.Name = r.name.Join(arena, scratch);
+            section.Header = r.text.Join(arena, scratch);
+            section.HeaderLeading = item.bytes.leading;
+            continue;
+        }
+        IniSection& section = reading.Sections.back();
+        if (!item.bytes.leading.empty())
+            section.LinesLeading.push_back({section.Lines.size(), item.bytes.leading});
+        section.Lines.push_back(item.plain ? Trim(line) : ReadLine(line).text.Join(arena, scratch));
+    }
+    static_cast<IniReadingEnd&>(reading) = scanner.End();
     return reading;
 }
 

@@ -1,6 +1,7 @@
 // Derived values of a node, and the chunks nodes live in.
 #include "Node.h"
 
+#include <algorithm>
 #include <new>
 #include <string>
 
@@ -19,12 +20,6 @@ constexpr std::align_val_t kChunkAlign{NodeStore::kChunkBytes};
 
 static_assert(sizeof(Node) == 20, "the layout described in Node.h");
 static_assert(sizeof(NodeStore::ChunkHeader) <= NodeStore::kHeaderBytes);
-
-int Node::level() const {
-    int level = 0;
-    for (const Node* up = parent(); up != nullptr; up = up->parent()) ++level;
-    return level;
-}
 
 namespace {
 // Length of the break right after `line` in the store's bytes.
@@ -50,7 +45,7 @@ std::string_view Node::lineWithBreak() const {
 std::string_view Node::Materialise() const {
     NodeStore& store = Store();
     std::string scratch;
-    const std::string_view stored = store.arena.Store(ReadText(fileLine(), scratch));
+    const std::string_view stored = store.arena.Store(ReadKeyText(fileLine(), scratch));
     const std::uint32_t ref = store.arena.RefOfLast(stored);
     // The node's fields change, not its text: nothing the document tells its
     // observers about.
@@ -94,26 +89,24 @@ void NodeStore::Grow() {
     }
 }
 
-Node* NodeStore::NewNode(std::uint32_t parent, std::uint32_t row) {
-    std::uint32_t index;
+void* NodeStore::NewSlot() {
     if (!freeNodes.empty()) {
-        index = freeNodes.back();
+        const std::uint32_t index = freeNodes.back();
         freeNodes.pop_back();
-    } else {
-        if (used_ == kNone - 1) throw std::bad_alloc();
-        const std::size_t chunk = used_ / kNodesPerChunk;
-        if (chunk == chunks_.size()) Grow();
-        if (used_ % kNodesPerChunk == 0) {
-            auto* header = reinterpret_cast<ChunkHeader*>(chunks_[chunk]);
-            header->store = this;
-            header->first = used_;
-        }
-        index = used_++;
+        return At(index);
     }
-    Node* node = new (At(index)) Node;
-    node->parent_ = parent;
-    node->row_ = row;
-    return node;
+    // The current chunk is full (or there is none yet): the next one starts
+    // at `used_`, a multiple of the chunk's size.
+    if (used_ >= kNone - 1) throw std::bad_alloc();
+    const std::size_t chunk = used_ / kNodesPerChunk;
+    if (chunk == chunks_.size()) Grow();
+    auto* header = reinterpret_cast<ChunkHeader*>(chunks_[chunk]);
+    header->store = this;
+    header->first = used_;
+    fresh_ = At(used_);
+    // The last index stays kNone: no node may take it.
+    freshEnd_ = fresh_ + std::min<std::size_t>(kNodesPerChunk, kNone - 1 - used_);
+    return TakeFresh();
 }
 
 }  // namespace keyloft

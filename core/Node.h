@@ -31,6 +31,7 @@
 #include <cstdint>
 #include <iterator>
 #include <memory>
+#include <new>
 #include <string_view>
 #include <vector>
 
@@ -161,7 +162,13 @@ public:
     }
     // A fresh node (no line, no children, empty text) from the free list or
     // a chunk; throws bad_alloc.
-    Node* NewNode(std::uint32_t parent, std::uint32_t row);
+    Node* NewNode(std::uint32_t parent, std::uint32_t row) {
+        void* slot = freeNodes.empty() && fresh_ != freshEnd_ ? TakeFresh() : NewSlot();
+        Node* node = new (slot) Node;
+        node->parent_ = parent;
+        node->row_ = row;
+        return node;
+    }
     // The index the next NewNode hands out.
     std::uint32_t PeekIndex() const { return freeNodes.empty() ? used_ : freeNodes.back(); }
 
@@ -169,11 +176,10 @@ public:
     // end of what the reading read.
     const char* base = nullptr;
     const char* end = nullptr;
-    // The file line that starts at `at`: up to its CR or LF.
+    // The file line that starts at `at`: up to its CR or LF (no NUL comes
+    // before `end`).
     std::string_view LineAt(const char* at) const {
-        const char* e = at;
-        while (e < end && *e != '\n' && *e != '\r') ++e;
-        return {at, static_cast<std::size_t>(e - at)};
+        return {at, static_cast<std::size_t>(FindLineEnd(at, end) - at)};
     }
     TextArena arena;
     std::vector<std::vector<std::uint32_t>> lists;
@@ -181,8 +187,17 @@ public:
     std::vector<std::uint32_t> freeNodes, freeLists, freeExtras;
 
 private:
+    void* TakeFresh() {
+        ++used_;
+        return fresh_++;
+    }
+    // A slot from the free list, or the first of a new chunk.
+    void* NewSlot();
     void Grow();
 
+    // The current chunk's slots not handed out yet.
+    Node* fresh_ = nullptr;
+    Node* freshEnd_ = nullptr;
     std::vector<char*> chunks_;
     std::vector<char*> small_;  // chunks of their own, freed one by one
     std::vector<LargeBytes> slabs_;
@@ -244,6 +259,16 @@ inline Node* Node::parent() const {
     return parent_ == 0 || parent_ == NodeStore::kNone ? nullptr : Store().At(parent_);
 }
 
+inline int Node::level() const {
+    // Every node of the walk is in this node's store: it is found once.
+    const NodeStore& store = Store();
+    int level = 0;
+    for (const Node* n = this; n->parent_ != 0 && n->parent_ != NodeStore::kNone;
+         n = store.At(n->parent_))
+        ++level;
+    return level;
+}
+
 inline int Node::childCount() const {
     switch (KidsKind()) {
         case kRun:
@@ -301,7 +326,7 @@ inline std::string_view Node::text() const {
 }
 
 inline std::string_view Node::text(std::string& scratch) const {
-    if (!Extended() && KidsKind() == kDerived) return ReadText(fileLine(), scratch);
+    if (!Extended() && KidsKind() == kDerived) return ReadKeyText(fileLine(), scratch);
     return text();
 }
 

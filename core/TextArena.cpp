@@ -53,19 +53,4 @@ std::uint32_t TextArena::RefOfLast(std::string_view stored) const {
     return static_cast<std::uint32_t>((blocks_.size() - 1) << 16 | offset);
 }
 
-void TextArena::DropLast(std::string_view stored) {
-    if (stored.empty() || stored.size() >= kLongest || blocks_.empty()) return;
-    if (stored.data() + stored.size() != next_ || stored.data() < blocks_.back().get() + kPrefix)
-        return;
-    next_ -= stored.size() + kPrefix;
-    left_ += stored.size() + kPrefix;
-}
-
-void TextArena::Clear() {
-    blocks_.clear();
-    next_ = nullptr;
-    left_ = 0;
-    lastBlock_ = 0;
-}
-
 }  // namespace keyloft

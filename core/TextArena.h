@@ -10,8 +10,8 @@
 
 namespace keyloft {
 
-// Texts stored here stay valid and unmoved until the arena is destroyed or
-// cleared; nothing is freed one by one. Movable, not copyable.
+// Texts stored here stay valid and unmoved until the arena is destroyed;
+// nothing is freed one by one. Movable, not copyable.
 //
 // A text shorter than 64 KB is stored after its 2-byte length, so that a
 // 32-bit reference (block number, offset in the block) finds it again: nodes
@@ -23,12 +23,9 @@ public:
     static constexpr std::uint32_t kEmptyRef = 0xFFFFFFFEu;
 
     std::string_view Store(std::string_view text);
-    void Clear();
     // The reference of `stored`, a text the last Store returned, or kNoRef
     // when it has none (too long, too many blocks, not from this arena).
     std::uint32_t RefOfLast(std::string_view stored) const;
-    // Takes back `stored` when it is what the last Store returned.
-    void DropLast(std::string_view stored);
     std::string_view At(std::uint32_t ref) const {
         if (ref == kEmptyRef) return {};
         const char* at = blocks_[ref >> 16].get() + (ref & 0xFFFFu);

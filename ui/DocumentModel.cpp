@@ -1,6 +1,8 @@
 // The item model over the core document tree.
 #include "DocumentModel.h"
 
+#include <algorithm>
+
 #include "Document.h"
 #include "DocumentText.h"
 
@@ -13,28 +15,58 @@ DocumentModel::DocumentModel(Document& doc, QObject* parent)
 
 DocumentModel::~DocumentModel() { doc_.RemoveObserver(this); }
 
+namespace {
+// An index's id is its node's address with the node's level, 2 for any
+// deeper, in the two low bits (nodes are 4-byte aligned). flags() and
+// index() then know the level without reading the node: the first layout
+// of a file's tens of thousands of sections would otherwise fetch each
+// section's node from memory.
+constexpr quintptr kLevelBits = 3;
+static_assert(alignof(Node) > kLevelBits);
+
+quintptr IdOf(const Node* node, int level) {
+    return reinterpret_cast<quintptr>(node) | static_cast<quintptr>(std::min(level, 2));
+}
+
+// How many rows ahead index() fetches a node.
+constexpr int kAhead = 8;
+
+int LevelOf(const QModelIndex& index) { return static_cast<int>(index.internalId() & kLevelBits); }
+}  // namespace
+
 Node* DocumentModel::nodeOf(const QModelIndex& index) const {
-    return index.isValid() ? static_cast<Node*>(index.internalPointer()) : nullptr;
+    return index.isValid() ? reinterpret_cast<Node*>(index.internalId() & ~kLevelBits) : nullptr;
 }
 
 QModelIndex DocumentModel::indexOf(const Node* node) const {
     if (node == nullptr) return {};
-    return createIndex(node->row(), 0, const_cast<Node*>(node));
+    return createIndex(node->row(), 0, IdOf(node, node->level()));
 }
 
 QModelIndex DocumentModel::index(int row, int column, const QModelIndex& parent) const {
     if (column != 0 || row < 0) return {};
     if (const Node* up = nodeOf(parent)) {
-        if (row >= up->childCount()) return {};
-        return createIndex(row, 0, up->child(row));
+        const int count = up->childCount();
+        if (row >= count) return {};
+#if defined(__GNUC__)
+        // A view lays out children row after row and asks each whether it has
+        // children: fetching the node some rows ahead hides the wait for
+        // memory when the nodes lie far apart, as a file's sections do.
+        if (row + kAhead < count) __builtin_prefetch(up->child(row + kAhead));
+#endif
+        return createIndex(row, 0, IdOf(up->child(row), LevelOf(parent) + 1));
     }
     if (row >= doc_.TopLevelCount()) return {};
-    return createIndex(row, 0, doc_.TopLevel(row));
+    return createIndex(row, 0, IdOf(doc_.TopLevel(row), 0));
 }
 
 QModelIndex DocumentModel::parent(const QModelIndex& child) const {
     const Node* node = nodeOf(child);
-    return node ? indexOf(node->parent()) : QModelIndex();
+    if (node == nullptr) return {};
+    const Node* up = node->parent();
+    // Below level 2 the parent's level follows from the child's.
+    const int level = LevelOf(child) < 2 ? LevelOf(child) - 1 : up ? up->level() : 0;
+    return up ? createIndex(up->row(), 0, IdOf(up, level)) : QModelIndex();
 }
 
 int DocumentModel::rowCount(const QModelIndex& parent) const {
@@ -79,7 +111,7 @@ Qt::ItemFlags DocumentModel::flags(const QModelIndex& index) const {
     Qt::ItemFlags flags = Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable;
     // Keys never get children. Saying so keeps Expand all from recording
     // every key as an expanded node, which made folding a large tree slow.
-    if (node->level() >= 2 && !node->hasChildren()) flags |= Qt::ItemNeverHasChildren;
+    if (LevelOf(index) >= 2 && !node->hasChildren()) flags |= Qt::ItemNeverHasChildren;
     return flags;
 }
 

@@ -439,6 +439,55 @@ TEST(ReadIni, ManyLinesAndManySectionsOfOneNameInLinearTime) {
     EXPECT_LT(seconds, 20.0);
 }
 
+// The scanner classes a line from a few of its bytes and finds its "=" eight
+// bytes at a time; ReadText builds the text by the rules. On every line of
+// up to six of the characters the rules look at, placed at every offset in
+// the scanner's words, both must agree: the same lines kept, the same
+// headers, and a line plain exactly when its text is the trimmed line; the
+// key text built the short way is the text.
+TEST(IniScanner, AgreesWithTheRulesOnEveryShortLine) {
+    const std::string alphabet = " \t;[]=a";
+    std::vector<std::string> lines = {""};
+    for (std::size_t from = 0, to = 1, length = 1; length <= 6; ++length) {
+        for (std::size_t i = from; i < to; ++i)
+            for (char c : alphabet) lines.push_back(lines[i] + c);
+        from = to;
+        to = lines.size();
+    }
+    // Breaks of each kind, so that lines start at every offset.
+    static constexpr std::string_view kBreaks[] = {"\n", "\r\n", "\r"};
+    std::string text = "[s]\n";
+    for (std::size_t i = 0; i < lines.size(); ++i) text += lines[i] + std::string(kBreaks[i % 3]);
+
+    std::string scratch, wrong;
+    auto expect = [&](bool same, const std::string& line, const char* what) {
+        if (!same && wrong.size() < 400)
+            wrong += what + (" " + ::testing::PrintToString(line)) + "\n";
+    };
+    IniScanner scanner(text);
+    IniItem item;
+    ASSERT_TRUE(scanner.Next(item));
+    std::size_t i = 0;
+    while (scanner.Next(item)) {
+        while (i < lines.size() && ReadText(lines[i], scratch).empty()) ++i;
+        ASSERT_LT(i, lines.size()) << "kept a line the rules drop";
+        const std::string& line = lines[i++];
+        const std::string text = std::string(ReadText(line, scratch));
+        const std::string_view named =
+            text.front() == ';' ? std::string_view(text).substr(1) : text;
+        const bool header = named.size() >= 2 && named.front() == '[' && named.back() == ']';
+        expect(item.bytes.line == line, line, "a kept line ends elsewhere:");
+        expect(item.header == header, line, "header or not:");
+        expect(item.plain == (text == Trim(line)), line, "plain or not:");
+        std::string keyScratch;
+        if (!header && !item.plain)
+            expect(ReadKeyText(line, keyScratch) == text, line, "key text differs:");
+    }
+    for (; i < lines.size(); ++i)
+        expect(ReadText(lines[i], scratch).empty(), lines[i], "not kept:");
+    EXPECT_EQ(wrong, "");
+}
+
 TEST(Trim, RemovesCodesUpTo32FromBothEndsOnly) {
     struct Case {
         std::string in;
