@@ -217,6 +217,7 @@ Node* Document::NodeAt(std::size_t n) const {
         node = cachedNode_;
     } else if (cachedNode_ != nullptr && n + 1 == cachedIndex_) {
         node = Prev(cachedNode_);
+        ++walkSteps_;
     } else {
         // Walking on from the remembered node answers every later index in
         // steps proportional to the distance; earlier ones start over.
@@ -226,7 +227,10 @@ Node* Document::NodeAt(std::size_t n) const {
             at = cachedIndex_;
             node = cachedNode_;
         }
-        for (; node != nullptr && at < n; ++at) node = Next(node);
+        for (; node != nullptr && at < n; ++at) {
+            node = Next(node);
+            ++walkSteps_;
+        }
     }
     if (node == nullptr) throw Failure("Invalid index");
     cachedNode_ = node;

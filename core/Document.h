@@ -45,6 +45,9 @@ public:
     // answer so that walks by increasing or decreasing index cost one step
     // per node. Throws Failure("Invalid index") outside 0..Count()-1.
     Node* NodeAt(std::size_t n) const;
+    // How many nodes NodeAt has stepped over so far: the cost of the walks
+    // it answered.
+    std::size_t WalkSteps() const { return walkSteps_; }
     Node* First() const;
     int TopLevelCount() const;
     Node* TopLevel(int row) const;
@@ -150,6 +153,7 @@ private:
 
     mutable const Node* cachedNode_ = nullptr;
     mutable std::size_t cachedIndex_ = 0;
+    mutable std::size_t walkSteps_ = 0;
 };
 
 template <class Rule>
