@@ -110,6 +110,10 @@ public:
         if (buffer_.size() >= kPiece) Flush();
     }
     void WriteLineEnd() override { Write("\n"); }
+    void WriteLine(std::string_view indent, std::string_view text) override {
+        buffer_.append(indent).append(text).push_back('\n');
+        if (buffer_.size() >= kPiece) Flush();
+    }
     void Flush() {
         Print(buffer_);
         buffer_.clear();

@@ -7,24 +7,31 @@ namespace keyloft {
 
 namespace {
 
+constexpr std::string_view kBlanks = "        ";
+
 // Writes `node` indented by its depth, then its subtree: the order of
 // Document::Next, without walking up to find each node's level.
-void DumpSubtree(const Node* node, std::size_t depth, std::string& indent, std::string& scratch,
-                 TextFile& out) {
-    indent.assign(2 * depth, ' ');
-    out.Write(indent);
-    out.Write(node->text(scratch));
-    out.WriteLineEnd();
-    for (const Node* child : node->children()) DumpSubtree(child, depth + 1, indent, scratch, out);
+void DumpSubtree(const Node* node, std::string_view indent, std::string& scratch, TextFile& out) {
+    out.WriteLine(indent, node->text(scratch));
+    if (!node->hasChildren()) return;
+    // A tree is three levels deep; blanks for deeper ones come from `deeper`.
+    std::string deeper;
+    std::string_view childIndent;
+    if (indent.size() + 2 <= kBlanks.size()) {
+        childIndent = kBlanks.substr(0, indent.size() + 2);
+    } else {
+        deeper.assign(indent.size() + 2, ' ');
+        childIndent = deeper;
+    }
+    for (const Node* child : node->children()) DumpSubtree(child, childIndent, scratch, out);
 }
 
 }  // namespace
 
 void DumpTreeviewToTextfile(const Document& doc, TextFile& out) {
-    std::string indent;
     std::string scratch;
     for (int row = 0; row < doc.TopLevelCount(); ++row)
-        DumpSubtree(doc.TopLevel(row), 0, indent, scratch, out);
+        DumpSubtree(doc.TopLevel(row), {}, scratch, out);
 }
 
 }  // namespace keyloft

@@ -14,6 +14,13 @@ public:
     virtual ~TextFile() = default;
     virtual void Write(std::string_view text) = 0;
     virtual void WriteLineEnd() = 0;
+    // One whole line: `indent`, `text`, a line end. Sinks that gather text
+    // in memory take it in one call.
+    virtual void WriteLine(std::string_view indent, std::string_view text) {
+        Write(indent);
+        Write(text);
+        WriteLineEnd();
+    }
 };
 
 // Collects the text in memory, lines ending in LF.
@@ -21,6 +28,9 @@ class StringTextFile : public TextFile {
 public:
     void Write(std::string_view text) override { text_.append(text); }
     void WriteLineEnd() override { text_.push_back('\n'); }
+    void WriteLine(std::string_view indent, std::string_view text) override {
+        text_.append(indent).append(text).push_back('\n');
+    }
     const std::string& text() const { return text_; }
 
 private:
