@@ -45,8 +45,13 @@ public:
               }
               // Keeps freeing readers until the test is over.
               while (!done_) {
+                  // Opening the writing end succeeds only while a reader
+                  // has the FIFO open.
                   const int fd = ::open(path.constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-                  if (fd >= 0) ::close(fd);
+                  if (fd >= 0) {
+                      freed_ = true;
+                      ::close(fd);
+                  }
                   std::this_thread::sleep_for(std::chrono::milliseconds(20));
               }
           }) {}
@@ -56,9 +61,13 @@ public:
     }
     FifoGuard(const FifoGuard&) = delete;
     FifoGuard& operator=(const FifoGuard&) = delete;
+    // Whether somebody had the FIFO open for reading once the grace time
+    // was over: a reader that would have waited for ever without the guard.
+    bool freedAReader() const { return freed_; }
 
 private:
     std::atomic<bool> done_{false};
+    std::atomic<bool> freed_{false};
     std::thread thread_;
 };
 
