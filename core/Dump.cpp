@@ -2,6 +2,7 @@
 #include "Dump.h"
 
 #include "Document.h"
+#include "VectorState.h"
 
 namespace keyloft {
 
@@ -23,12 +24,19 @@ void DumpSubtree(const Node* node, std::string_view indent, std::string& scratch
         deeper.assign(indent.size() + 2, ' ');
         childIndent = deeper;
     }
-    for (const Node* child : node->children()) DumpSubtree(child, childIndent, scratch, out);
+    node->forEachChild([&](const Node* child) {
+        // Most children are lines without children of their own.
+        if (child->hasChildren())
+            DumpSubtree(child, childIndent, scratch, out);
+        else
+            out.WriteLine(childIndent, child->text(scratch));
+    });
 }
 
 }  // namespace
 
 void DumpTreeviewToTextfile(const Document& doc, TextFile& out) {
+    ClearUpperVectorHalves();
     std::string scratch;
     for (int row = 0; row < doc.TopLevelCount(); ++row)
         DumpSubtree(doc.TopLevel(row), {}, scratch, out);

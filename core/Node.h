@@ -13,7 +13,9 @@
 //           unchanged mark, the extended mark, the kind of `kids` (2) and
 //           the length of the dropped bytes right before the line (19)
 // The line itself runs from its offset to the first line break, and its
-// break is the bytes found there, so neither length is kept. A node read
+// break is the bytes found there, so neither length is kept: when the next
+// slot holds the next read line, the line ends before that line's dropped
+// bytes and this one's break, and otherwise a search finds its end. A node read
 // from a file costs those 20 bytes (a section 4 more in the root's child
 // list) and nothing else: a text that is the line without its outer blanks
 // is cut from the line on each call; any other text of a line ("a = b" reads
@@ -27,6 +29,7 @@
 // address, and addresses never move.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <iterator>
@@ -73,6 +76,10 @@ public:
     int row() const { return static_cast<int>(row_); }
     // The children in order, as a range of Node*.
     Children children() const;
+    // Calls `visit(Node*)` for each child in order, walking a run of
+    // children by address. `visit` must not change the tree.
+    template <typename Visit>
+    void forEachChild(Visit&& visit) const;
 
     // Raw bytes the reading dropped right before this node's line (blank
     // lines, plain comments), line breaks included. Save writes them back in
@@ -123,6 +130,8 @@ private:
     std::uint32_t Lead() const { return bits_ >> kLeadShift; }
     // Reads the text again from the line and stores it.
     std::string_view Materialise() const;
+    // The end of this compact node's line, which starts at `at`.
+    const char* LineEnd(const NodeStore& store, const char* at) const;
 
     std::uint32_t parent_ = 0;
     std::uint32_t row_ = 0;
@@ -171,6 +180,8 @@ public:
     }
     // The index the next NewNode hands out.
     std::uint32_t PeekIndex() const { return freeNodes.empty() ? used_ : freeNodes.back(); }
+    // Slots below this index hold nodes (live or freed); the others are raw.
+    std::uint32_t Used() const { return used_; }
 
     // The loaded file's bytes, which compact nodes point into, up to the
     // end of what the reading read.
@@ -299,11 +310,56 @@ inline bool Node::followsInFile(const Node* previous) const {
 
 inline Node::Children Node::children() const { return Children(this); }
 
+template <typename Visit>
+void Node::forEachChild(Visit&& visit) const {
+    const NodeStore& store = Store();
+    if (KidsKind() == kList) {
+        for (const std::uint32_t index : store.lists[kids_]) visit(store.At(index));
+        return;
+    }
+    if (KidsKind() != kRun) return;
+    // A run may cross from one chunk into the next.
+    std::uint32_t index = Index() + 1;
+    for (std::uint32_t left = kids_; left != 0;) {
+        const std::uint32_t inChunk = std::min<std::uint32_t>(
+            left, static_cast<std::uint32_t>(NodeStore::kNodesPerChunk -
+                                             index % NodeStore::kNodesPerChunk));
+        Node* node = store.At(index);
+        for (Node* const stop = node + inChunk; node != stop; ++node) visit(node);
+        index += inChunk;
+        left -= inChunk;
+    }
+}
+
+inline const char* Node::LineEnd(const NodeStore& store, const char* at) const {
+    // Read nodes are made in the order of their lines, so when the slot
+    // after this one holds a compact read node, the bytes between the two
+    // lines are this line's break and that node's dropped bytes: the break
+    // ends where those begin, and no search is needed.
+    const auto chunk = reinterpret_cast<std::uintptr_t>(this) & ~(NodeStore::kChunkBytes - 1);
+    const Node* next = this + 1;
+    if (reinterpret_cast<std::uintptr_t>(next + 1) <= chunk + NodeStore::kChunkBytes &&
+        Index() + 1 < store.Used() && (next->bits_ & (kHasLine | kExtended)) == kHasLine) {
+        const char* end = store.base + next->Offset() - next->Lead();
+        // A line holds at least one byte besides its break, and no CR or LF.
+        if (end - at >= 2) {
+            if (end[-1] == '\n') {
+                --end;
+                if (end - at >= 2 && end[-1] == '\r') --end;
+                return end;
+            }
+            if (end[-1] == '\r') return end - 1;
+        }
+    }
+    return FindLineEnd(at, store.end);
+}
+
 inline std::string_view Node::fileLine() const {
     const NodeStore& store = Store();
     if (Extended()) return store.extras[start_].line;
     if ((bits_ & kHasLine) == 0) return {};
-    return store.LineAt(store.base + Offset());
+    const char* at = store.base + Offset();
+    return {at, static_cast<std::size_t>(LineEnd(store, at) - at)};
 }
 
 inline std::string_view Node::leading() const {
@@ -311,6 +367,13 @@ inline std::string_view Node::leading() const {
     if ((bits_ & kHasLine) == 0) return {};
     return {Store().base + Offset() - Lead(), Lead()};
 }
+
+namespace detail {
+// Trim(line), without the call for a line that has no outer blanks.
+inline std::string_view TrimLine(std::string_view line) {
+    return !line.empty() && !IsBlank(line.front()) && !IsBlank(line.back()) ? line : Trim(line);
+}
+}  // namespace detail
 
 inline std::string_view Node::text() const {
     const NodeStore& store = Store();
@@ -321,12 +384,21 @@ inline std::string_view Node::text() const {
         case kDerived:
             return Materialise();
         default:
-            return (bits_ & kHasLine) == 0 ? std::string_view() : Trim(fileLine());
+            return (bits_ & kHasLine) == 0 ? std::string_view() : detail::TrimLine(fileLine());
     }
 }
 
 inline std::string_view Node::text(std::string& scratch) const {
-    if (!Extended() && KidsKind() == kDerived) return ReadKeyText(fileLine(), scratch);
+    if (!Extended()) {
+        switch (KidsKind()) {
+            case kDerived:
+                return ReadKeyText(fileLine(), scratch);
+            case kArenaText:
+                return Store().arena.At(kids_);
+            default:
+                return (bits_ & kHasLine) == 0 ? std::string_view() : detail::TrimLine(fileLine());
+        }
+    }
     return text();
 }
 

@@ -42,6 +42,8 @@ std::string Inconsistency(const Document& doc) {
             return where + "dropped bytes not right before the line";
         if (node->lineBreak().data() != line.data() + line.size())
             return where + "break not after the line";
+        if (FindLineEnd(line.data(), doc.Tail().data()) != line.data() + line.size())
+            return where + "line does not end at its first break";
         if (node->unchanged() &&
             (node->text(scratch) != ReadText(line, scratch) || node->text() != node->text(scratch)))
             return where + "text is not the reading of the line";
@@ -75,6 +77,17 @@ const LoadCase kLoads[] = {
     {"dropped bytes too long for a compact node", "[a]\n" + std::string(600'000, ';') + "\nk=v\n"},
     {"a line too long for a compact node", "[a]\nk=" + std::string(70'000, 'v') + "\ny = 2\n"},
     {"a read-again text too long for the arena", "[a]\nk = " + std::string(70'000, 'v') + "\n"},
+    {"every break, with dropped lines between kept ones",
+     "[a]\r\nk=1\r\n\r\n;c\r\nj=2\n\nm=3\r\r\nn=4\r;x\rq=5\r\n[b]\n\r"},
+    {"more nodes than one chunk holds",
+     [] {
+         std::string bytes = "[a]\n";
+         const char* breaks[] = {"\n", "\r\n", "\r", "\n;dropped\r\n", "\r\n\r\n"};
+         for (int i = 0; i < 10'000; ++i)
+             bytes += (i % 97 == 0 ? "[s" : "k") + std::to_string(i) + (i % 97 == 0 ? "]" : "=v") +
+                      breaks[i % 5];
+         return bytes;
+     }()},
 };
 
 INSTANTIATE_TEST_SUITE_P(Shapes, NodeStoreLoad, ::testing::ValuesIn(kLoads),
