@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -105,23 +106,43 @@ void Error(std::string_view path, std::string_view message) {
 class StdoutTextFile : public TextFile {
 public:
     ~StdoutTextFile() override { Flush(); }
-    void Write(std::string_view text) override {
-        buffer_.append(text);
-        if (buffer_.size() >= kPiece) Flush();
-    }
-    void WriteLineEnd() override { Write("\n"); }
+    void Write(std::string_view text) override { Append(text); }
+    void WriteLineEnd() override { Append("\n"); }
     void WriteLine(std::string_view indent, std::string_view text) override {
-        buffer_.append(indent).append(text).push_back('\n');
-        if (buffer_.size() >= kPiece) Flush();
+        const std::size_t size = indent.size() + text.size() + 1;
+        if (used_ + size > kPiece) {
+            Flush();
+            if (size > kPiece) {
+                Print(indent);
+                Print(text);
+                Print("\n");
+                return;
+            }
+        }
+        char* at = buffer_.get() + used_;
+        std::memcpy(at, indent.data(), indent.size());
+        std::memcpy(at + indent.size(), text.data(), text.size());
+        at[size - 1] = '\n';
+        used_ += size;
     }
     void Flush() {
-        Print(buffer_);
-        buffer_.clear();
+        Print({buffer_.get(), used_});
+        used_ = 0;
     }
 
 private:
+    void Append(std::string_view text) {
+        if (used_ + text.size() > kPiece) {
+            Flush();
+            if (text.size() > kPiece) return Print(text);
+        }
+        std::memcpy(buffer_.get() + used_, text.data(), text.size());
+        used_ += text.size();
+    }
+
     static constexpr std::size_t kPiece = 64 * 1024;
-    std::string buffer_;
+    std::unique_ptr<char[]> buffer_ = std::make_unique_for_overwrite<char[]>(kPiece);
+    std::size_t used_ = 0;
 };
 
 bool HasLineBreak(std::string_view text) {
