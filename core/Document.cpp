@@ -13,6 +13,7 @@
 #include "IniReader.h"
 #include "ReserveMore.h"
 #include "TreeObserver.h"
+#include "VectorState.h"
 
 namespace keyloft {
 
@@ -405,6 +406,7 @@ private:
 
 Node* Document::ReadFile(std::string_view rootText, LargeBytes bytes, std::size_t size,
                          IniReadingEnd& end) {
+    ClearUpperVectorHalves();
     auto fresh = std::make_unique<Storage>();
     Storage& s = *fresh;
     NodeStore& store = s.nodes;

@@ -28,6 +28,7 @@
 
 #include "Failure.h"
 #include "Paths.h"
+#include "VectorState.h"
 
 namespace keyloft {
 
@@ -254,6 +255,7 @@ std::size_t ReadSome(int fd, char* into, std::size_t size, const std::string& pa
 // given up long before its nodes would be built.
 FileBytes ReadToEnd(int fd, std::size_t expected, const std::string& path) {
     constexpr std::size_t kPiece = 4 << 20;
+    ClearUpperVectorHalves();
     const MemoryBudget budget;
     LineCounter lines;
     budget.Check(expected, 1);

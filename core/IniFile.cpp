@@ -6,6 +6,7 @@
 #include "Document.h"
 #include "FileSystem.h"
 #include "IniReader.h"
+#include "VectorState.h"
 
 namespace keyloft {
 
@@ -134,6 +135,7 @@ private:
 }  // namespace
 
 void SerializeDocument(const Document& doc, const std::function<void(std::string_view)>& write) {
+    ClearUpperVectorHalves();
     Output out(write, doc.LineEnding());
     if (doc.HasByteOrderMark()) out.AppendMark("\xEF\xBB\xBF");
     out.Append(doc.Head());
