@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -251,6 +252,24 @@ double BestOf(int runs, Before before, Work work) {
         best = std::min(best, seconds);
     }
     return best;
+}
+
+// On a virtual machine the host may back memory only when it is first
+// touched, and how long that takes varies from one moment to the next. Two
+// loads compared in one run should meet memory in the same state: touching
+// and freeing `bytes` of large blocks (huge pages where offered, as the
+// document's, and plain pages, as the heap's) right before each hands it
+// pages that were just in use.
+inline void WarmMemory(std::size_t bytes) {
+    for (const bool huge : {true, false}) {
+        const std::size_t size = huge ? bytes : bytes / 4;
+        void* block =
+            ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (block == MAP_FAILED) Fail("mmap");
+        ::madvise(block, size, huge ? MADV_HUGEPAGE : MADV_NOHUGEPAGE);
+        std::memset(block, 1, size);
+        ::munmap(block, size);
+    }
 }
 
 // The peak resident memory of this process so far, in bytes.
