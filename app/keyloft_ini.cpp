@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -119,10 +120,10 @@ public:
                 return;
             }
         }
-        char* at = buffer_.get() + used_;
-        std::memcpy(at, indent.data(), indent.size());
-        std::memcpy(at + indent.size(), text.data(), text.size());
-        at[size - 1] = '\n';
+        // An empty view may have no data at all: std::copy takes that.
+        char* at = std::copy(indent.begin(), indent.end(), buffer_.get() + used_);
+        at = std::copy(text.begin(), text.end(), at);
+        *at = '\n';
         used_ += size;
     }
     void Flush() {
@@ -136,7 +137,7 @@ private:
             Flush();
             if (text.size() > kPiece) return Print(text);
         }
-        std::memcpy(buffer_.get() + used_, text.data(), text.size());
+        std::copy(text.begin(), text.end(), buffer_.get() + used_);
         used_ += text.size();
     }
 
