@@ -87,7 +87,7 @@ public:
 
     void Write(const Node* node, int depth) {
         if (depth > 0) WriteLine(node);
-        for (const Node* child : node->children()) Write(child, depth + 1);
+        node->forEachChild([&](const Node* child) { Write(child, depth + 1); });
         if (node == doc_.TrailingOwner()) {
             Flush();
             out_.StartLine();
