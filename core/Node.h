@@ -100,6 +100,9 @@ public:
     // Whether the text is still the one the reading gave the file's line, so
     // that the line can be written back exactly as it stood.
     bool unchanged() const { return (bits_ & kUnchanged) != 0; }
+    // Asks the processor to start fetching the start of the node's file line,
+    // for a walk that reads it a little later.
+    void prefetchLine() const;
 
 private:
     friend class Document;
@@ -304,8 +307,11 @@ inline bool Node::followsInFile(const Node* previous) const {
     const bool read = (bits_ & kHasLine) != 0 || (Extended() && !fileLine().empty());
     const bool previousRead = (previous->bits_ & kHasLine) != 0 ||
                               (previous->Extended() && !previous->fileLine().empty());
-    return read && previousRead && &Store() == &previous->Store() &&
-           Index() == previous->Index() + 1;
+    // The next slot of the same chunk is the next index; only a node that
+    // starts a chunk needs its index worked out.
+    return read && previousRead &&
+           (this == previous + 1 ||
+            (&Store() == &previous->Store() && Index() == previous->Index() + 1));
 }
 
 inline Node::Children Node::children() const { return Children(this); }
@@ -360,6 +366,12 @@ inline std::string_view Node::fileLine() const {
     if ((bits_ & kHasLine) == 0) return {};
     const char* at = store.base + Offset();
     return {at, static_cast<std::size_t>(LineEnd(store, at) - at)};
+}
+
+inline void Node::prefetchLine() const {
+#if defined(__GNUC__)
+    if (!Extended() && (bits_ & kHasLine) != 0) __builtin_prefetch(Store().base + Offset());
+#endif
 }
 
 inline std::string_view Node::leading() const {
