@@ -82,13 +82,20 @@ private:
 // file are written as one piece of it, with what was dropped between them.
 class SubtreeWriter {
 public:
-    SubtreeWriter(const Document& doc, Output& out) : doc_(doc), out_(out) {}
+    SubtreeWriter(const Document& doc, Output& out)
+        : doc_(doc), out_(out), trailingOwner_(doc.TrailingOwner()) {}
     ~SubtreeWriter() = default;
 
     void Write(const Node* node, int depth) {
         if (depth > 0) WriteLine(node);
-        node->forEachChild([&](const Node* child) { Write(child, depth + 1); });
-        if (node == doc_.TrailingOwner()) {
+        node->forEachChild([&](const Node* child) {
+            // Most children are lines with nothing after them to write.
+            if (child->hasChildren() || child == trailingOwner_)
+                Write(child, depth + 1);
+            else
+                WriteLine(child);
+        });
+        if (node == trailingOwner_) {
             Flush();
             out_.StartLine();
             out_.AppendRaw(doc_.Trailing());
@@ -128,6 +135,7 @@ private:
 
     const Document& doc_;
     Output& out_;
+    const Node* const trailingOwner_;
     const char* begin_ = nullptr;
     const Node* last_ = nullptr;
 };
