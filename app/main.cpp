@@ -4,6 +4,7 @@
 #include <QList>
 
 #include "Dialogs.h"
+#include "Heap.h"
 #include "frmMain.h"
 
 int main(int argc, char* argv[]) {
@@ -14,6 +15,7 @@ int main(int argc, char* argv[]) {
     char programName[] = "keyloft";
     char* qtArgv[] = {argc > 0 && argv[0] != nullptr ? argv[0] : programName, nullptr};
     int qtArgc = 1;
+    keyloft::ui::KeepLargeBlocksOnTheHeap();
     QApplication app(qtArgc, qtArgv);
     // The title names the application in dialogs; the window caption stays
     // "Keyloft 1.0", so no display name is set.

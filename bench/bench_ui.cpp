@@ -30,6 +30,7 @@
 #include "BenchSupport.h"
 #include "Document.h"
 #include "DocumentModel.h"
+#include "Heap.h"
 #include "IniFile.h"
 #include "IniTreeView.h"
 #include "frmMain.h"
@@ -391,6 +392,8 @@ int main(int argc, char** argv) {
                        kUsage))
             return 0;
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+        // The process set up as the editor's main() sets it up.
+        keyloft::ui::KeepLargeBlocksOnTheHeap();
         QApplication app(argc, argv);
         QApplication::setQuitOnLastWindowClosed(false);
 
