@@ -7,6 +7,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEvent>
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QLineEdit>
@@ -69,9 +70,32 @@ bool ProcessUntil(const std::function<bool()>& done, int ms = 10'000) {
 }
 
 // Lets the view lay out and paint what the last command left.
+// Counts the paint events a widget receives while it lives.
+class PaintCounter : public QObject {
+public:
+    explicit PaintCounter(QWidget* widget) : widget_(widget) { widget_->installEventFilter(this); }
+    ~PaintCounter() override { widget_->removeEventFilter(this); }
+    int count() const { return count_; }
+
+protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) ++count_;
+        return false;
+    }
+
+private:
+    QWidget* widget_;
+    int count_ = 0;
+};
+
+// Runs what the last command left to do until the tree has been painted
+// once: its own update requests paint it, and a repaint is forced only when
+// none came.
 void Show(TForm1& window) {
+    QWidget* viewport = window.treeView()->viewport();
+    const PaintCounter painted(viewport);
     QApplication::processEvents();
-    window.treeView()->viewport()->repaint();
+    if (painted.count() == 0) viewport->repaint();
 }
 
 std::unique_ptr<TForm1> NewWindow() {
@@ -228,13 +252,16 @@ int RunAll(const Options& o, const std::string& path, const fs::path& work) {
     std::unique_ptr<TForm1> window;
     std::vector<std::pair<double, double>> windowLoads;
     const std::size_t warm = 3 * fs::file_size(path);
-    for (int run = 0; run < o.runs; ++run) {
+    // One round first, not timed, for both sides: what happens once in a
+    // process (the heap's first growth, the first rows' glyphs) is not a
+    // load's cost.
+    for (int run = -1; run < o.runs; ++run) {
         window.reset();
         WarmMemory(warm);
         {
             keyloft::Document doc;
             const double seconds = Timed([&] { loaded = keyloft::LoadIniFile(doc, path); });
-            coreLoads.push_back(seconds);
+            if (run >= 0) coreLoads.push_back(seconds);
         }
         WarmMemory(warm);
         window = NewWindow();
@@ -242,7 +269,7 @@ int RunAll(const Options& o, const std::string& path, const fs::path& work) {
         window->LoadIniFile(qpath);
         const auto t1 = Clock::now();
         Show(*window);
-        windowLoads.emplace_back(Seconds(t0, t1), Seconds(t0, Clock::now()));
+        if (run >= 0) windowLoads.emplace_back(Seconds(t0, t1), Seconds(t0, Clock::now()));
     }
     const double coreLoad = *std::min_element(coreLoads.begin(), coreLoads.end());
     const auto best = *std::min_element(windowLoads.begin(), windowLoads.end(),
