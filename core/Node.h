@@ -342,10 +342,12 @@ inline const char* Node::LineEnd(const NodeStore& store, const char* at) const {
     // after this one holds a compact read node, the bytes between the two
     // lines are this line's break and that node's dropped bytes: the break
     // ends where those begin, and no search is needed.
-    const auto chunk = reinterpret_cast<std::uintptr_t>(this) & ~(NodeStore::kChunkBytes - 1);
+    const auto self = reinterpret_cast<std::uintptr_t>(this);
+    const auto chunk = self & ~(NodeStore::kChunkBytes - 1);
+    if (self + 2 * sizeof(Node) > chunk + NodeStore::kChunkBytes || Index() + 1 >= store.Used())
+        return FindLineEnd(at, store.end);
     const Node* next = this + 1;
-    if (reinterpret_cast<std::uintptr_t>(next + 1) <= chunk + NodeStore::kChunkBytes &&
-        Index() + 1 < store.Used() && (next->bits_ & (kHasLine | kExtended)) == kHasLine) {
+    if ((next->bits_ & (kHasLine | kExtended)) == kHasLine) {
         const char* end = store.base + next->Offset() - next->Lead();
         // A line holds at least one byte besides its break, and no CR or LF.
         if (end - at >= 2) {
