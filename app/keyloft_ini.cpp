@@ -2,9 +2,11 @@
 // files the way the editor does, and saves them through the editor's save.
 #include <malloc.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -12,6 +14,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "Document.h"
@@ -23,6 +26,9 @@
 #include "IniReader.h"
 #include "Lint.h"
 #include "UnifiedDiff.h"
+#include "cli/MergeInput.h"
+#include "cli/NewFile.h"
+#include "cli/ShellFormat.h"
 #include "cli/WriterLock.h"
 
 namespace {
@@ -82,6 +88,9 @@ struct Command {
     bool existing = false;
     bool backup = false;
     bool dryRun = false;
+    bool noWait = false;
+    bool strict = false;
+    bool shellFormat = false;
     std::vector<std::string> operands;
 };
 
@@ -164,7 +173,8 @@ Command Parse(int argc, char** argv) {
     };
     static const Shape shapes[] = {
         {"dump", 1, 1, false, false},     {"sections", 1, 1, false, false},
-        {"get", 2, 3, false, false},      {"set", 4, 4, true, true},
+        {"keys", 2, 2, false, false},     {"get", 2, 3, false, false},
+        {"set", 4, 4, true, true},        {"merge", 1, 1, true, true},
         {"del", 2, 3, true, false},       {"comment", 2, 3, true, false},
         {"uncomment", 2, 3, true, false}, {"lint", 1, 1, false, false},
     };
@@ -186,6 +196,12 @@ Command Parse(int argc, char** argv) {
                 command.backup = true;
             } else if (arg == "--dry-run" && shape->writes) {
                 command.dryRun = true;
+            } else if (arg == "--no-wait" && shape->writes) {
+                command.noWait = true;
+            } else if (arg == "--strict" && command.word == "lint") {
+                command.strict = true;
+            } else if (arg == "--format=sh" && command.word == "get") {
+                command.shellFormat = true;
             } else {
                 throw UsageError{"no option " + arg + " for " + command.word +
                                  " (\"--\" before an operand that begins with \"-\")"};
@@ -195,7 +211,7 @@ Command Parse(int argc, char** argv) {
         }
     }
     const std::size_t n = command.operands.size();
-    if (n < shape->least || n > shape->most)
+    if (n < shape->least || n > shape->most || (command.shellFormat && n != 2))
         throw UsageError{"wrong number of operands for " + command.word};
     if (shape->writes && command.operands[0] == "-") {
         throw UsageError{command.word + " changes a file: standard input cannot be one"};
@@ -225,11 +241,12 @@ Command Parse(int argc, char** argv) {
 }
 
 // Reads FILE into `doc` as a load would; keeps a copy of the bytes in
-// `bytes` when asked.
+// `bytes` when asked. A file without any line break gives its new lines LF.
 void Load(Document& doc, const std::string& path, FileBytes file, std::string* bytes) {
     if (bytes != nullptr) bytes->assign(file.data.get(), file.size);
     IniReadingEnd end;
     doc.ReadFile(FileNameOfPath(path), std::move(file.data), file.size, end);
+    if (end.LineBreak.empty()) doc.SetLineEnding("\n");
 }
 
 std::optional<std::string> OptionalKey(const Command& command) {
@@ -237,11 +254,32 @@ std::optional<std::string> OptionalKey(const Command& command) {
     return command.operands[2];
 }
 
+// get --format=sh: each key of `sections` once, with the value get prints.
+int PrintShell(const std::string& path, const std::string& name,
+               const std::vector<Node*>& sections) {
+    int status = kDone;
+    std::unordered_set<std::string_view> seen;
+    for (const Node* section : sections) {
+        for (const Node* line : section->children()) {
+            const auto key = KeyOfLine(line->text());
+            if (!key || !seen.insert(*key).second) continue;
+            if (cli::IsShellName(*key)) {
+                PrintLine(cli::ShellAssignment(*key, ValueOfLine(line->text())));
+            } else {
+                Error(path, "key " + std::string(*key) + " in [" + name +
+                                "] is not a shell name: left out");
+                status = kFailed;
+            }
+        }
+    }
+    return status;
+}
+
 int Read(const Command& command) {
     const std::string& path = command.operands[0];
     if (command.word == "lint") {
         const FileBytes file = ReadWholeInput(path);
-        const auto findings = LintIni({file.data.get(), file.size});
+        const auto findings = LintIni({file.data.get(), file.size}, command.strict);
         for (const LintFinding& f : findings)
             PrintLine(path + ":" + std::to_string(f.line) + ": " + f.message);
         return findings.empty() ? kDone : kFailed;
@@ -266,6 +304,15 @@ int Read(const Command& command) {
         Error(path, "no section [" + name + "]");
         return kFailed;
     }
+    if (command.word == "keys") {
+        for (const Node* section : sections) {
+            for (const Node* line : section->children()) {
+                if (const auto key = KeyOfLine(line->text())) PrintLine(*key);
+            }
+        }
+        return kDone;
+    }
+    if (command.shellFormat) return PrintShell(path, name, sections);
     if (const auto key = OptionalKey(command)) {
         const Node* line = FirstKeyNamed(sections, *key);
         if (line == nullptr) {
@@ -281,22 +328,60 @@ int Read(const Command& command) {
     return kDone;
 }
 
+void SayWaiting(const std::string& path) {
+    Error(path, "waiting for another writer to release its lock");
+}
+
+// Whether `path` names nothing at all, not even a dangling link.
+bool NothingAt(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) != 0 && errno == ENOENT;
+}
+
 int Write(const Command& command) {
     const std::string& path = command.operands[0];
-    const cli::WriterLock lock(path);
+    std::vector<cli::Setting> settings;
+    if (command.word == "merge") {
+        const FileBytes input = ReadWholeInput("-");
+        std::string error;
+        settings = cli::ReadSettings({input.data.get(), input.size}, error);
+        if (!error.empty()) {
+            Error(path, error);
+            return kFailed;
+        }
+    } else if (command.word == "set") {
+        settings.push_back({command.operands[1], command.operands[2], command.operands[3]});
+    }
+    const bool creates = !settings.empty() || command.word == "merge";
+    const bool create = creates && !command.existing;
+
+    // A file that set or merge creates is taken back while the lock is
+    // still held when the command fails.
+    std::optional<cli::WriterLock> lock;
     Document doc;
     std::string before;
-    Load(doc, path, ReadWholeFile(path), command.dryRun ? &before : nullptr);
+    if (create && command.dryRun && NothingAt(path)) {
+        Load(doc, path, FileBytes{}, nullptr);  // the change from nothing
+    }
+    std::optional<cli::NewFile> created;
+    if (doc.First() == nullptr) {
+        if (create && !command.dryRun) created.emplace(path);
+        lock.emplace(path, !command.noWait, SayWaiting);
+        Load(doc, path, ReadWholeFile(path), command.dryRun ? &before : nullptr);
+    }
 
-    const std::string& section = command.operands[1];
     EditResult result;
-    if (command.word == "set") {
-        result =
-            SetKeyValue(doc, section, command.operands[2], command.operands[3], command.existing);
+    if (creates) {
+        for (const cli::Setting& s : settings) {
+            const EditResult one = SetKeyValue(doc, s.section, s.key, s.value, command.existing);
+            if (one.outcome != EditOutcome::Unchanged) result = one;
+            if (one.outcome != EditOutcome::Changed && one.outcome != EditOutcome::Unchanged) break;
+        }
     } else if (command.word == "del") {
-        result = DeleteEntry(doc, section, OptionalKey(command));
+        result = DeleteEntry(doc, command.operands[1], OptionalKey(command));
     } else {
-        result = CommentEntry(doc, section, OptionalKey(command), command.word == "comment");
+        result =
+            CommentEntry(doc, command.operands[1], OptionalKey(command), command.word == "comment");
     }
     if (result.outcome == EditOutcome::NotFound || result.outcome == EditOutcome::Refused) {
         Error(path, result.message);
@@ -307,6 +392,7 @@ int Write(const Command& command) {
         Print(UnifiedDiff(before, SerializeDocument(doc), path));
     } else {
         SaveIniFile(doc, path, command.backup);
+        if (created) created->Keep();
     }
     return kDone;
 }
@@ -362,11 +448,15 @@ int main(int argc, char** argv) {
     PrepareHeap();
     int status;
     try {
-        const bool writes = command.word == "set" || command.word == "del" ||
-                            command.word == "comment" || command.word == "uncomment";
+        const bool writes = command.word == "set" || command.word == "merge" ||
+                            command.word == "del" || command.word == "comment" ||
+                            command.word == "uncomment";
         status = writes ? Write(command) : Read(command);
     } catch (const Failure& failure) {
         Error(command.operands[0], FailureReportText(failure.what()));
+        return kFailed;
+    } catch (const cli::LockedByOther& locked) {
+        Error(command.operands[0], locked.what());
         return kFailed;
     }
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {

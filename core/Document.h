@@ -76,6 +76,9 @@ public:
     // loaded file end with (the first on a tie), CR LF for a new document or
     // a file without any.
     const std::string& LineEnding() const { return s_->eol; }
+    // Makes `eol` the line break of lines made from now on: the command-line
+    // tool's LF for a file without any.
+    void SetLineEnding(std::string_view eol) { s_->eol = eol; }
     // Whether the loaded file began with a UTF-8 byte-order mark.
     bool HasByteOrderMark() const { return s_->bom; }
     // Raw bytes before the file's first section header (all its readable

@@ -147,17 +147,31 @@ EditResult CommentEntry(Document& doc, std::string_view section,
                         const std::optional<std::string>& key, bool comment) {
     const std::vector<Node*> any = SectionsNamedAnyMark(doc, section);
     if (any.empty()) return {EditOutcome::NotFound, NoSection(section)};
+    const std::string quoted = "[" + std::string(section) + "]";
     std::vector<Node*> targets;
     if (key) {
-        // Comment looks in the plain sections only, as get does; Remove
-        // Comment also in the commented ones.
+        // Both look for the key in the plain sections, as get does. A key of
+        // a commented section stays commented while its header is: once
+        // uncommented alone, other readers would take it into the section
+        // above.
         const std::vector<Node*> plain = SectionsNamed(doc, section);
-        const std::vector<Node*>& where = comment ? plain : any;
-        if (Node* found = FirstKeyNamed(where, *key, !comment)) {
+        const std::string named = *key + " in " + quoted;
+        if (Node* found = FirstKeyNamed(plain, *key, !comment)) {
             targets.push_back(found);
-        } else if (Node* other = FirstKeyNamed(where, *key, comment)) {
-            return {EditOutcome::Refused, CommentRefusal(other->text(), comment)};
-        } else if (comment && plain.empty()) {
+        } else if (FirstKeyNamed(plain, *key, comment) != nullptr) {
+            return {EditOutcome::Refused,
+                    named + (comment ? " is already commented" : " is not commented")};
+        } else if (plain.size() != any.size() && !comment) {
+            std::vector<Node*> commented;
+            for (Node* node : any) {
+                if (!PlainSectionName(node->text())) commented.push_back(node);
+            }
+            if (FirstKeyNamed(commented, *key, true) == nullptr) {
+                return {EditOutcome::NotFound, NoKey(*key, section)};
+            }
+            return {EditOutcome::Refused, named + " is under the commented header ;" + quoted +
+                                              ": uncomment the section first"};
+        } else if (plain.empty()) {
             return {EditOutcome::NotFound, NoSection(section)};
         } else {
             return {EditOutcome::NotFound, NoKey(*key, section)};
@@ -166,8 +180,10 @@ EditResult CommentEntry(Document& doc, std::string_view section,
         for (Node* node : any) {
             if (CommentRefusal(node->text(), comment) == nullptr) targets.push_back(node);
         }
-        if (targets.empty())
-            return {EditOutcome::Refused, CommentRefusal(any.front()->text(), comment)};
+        if (targets.empty()) {
+            return {EditOutcome::Refused,
+                    quoted + (comment ? " is already commented" : " is not commented")};
+        }
     }
     for (Node* node : targets) SetCommented(doc, node, comment);
     return {EditOutcome::Changed, {}};

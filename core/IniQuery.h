@@ -61,8 +61,10 @@ EditResult DeleteEntry(Document& doc, std::string_view section,
 // Comment (`comment` true) or Remove Comment on every section of that name or
 // on one key. Comment works on plain sections and uncommented lines; Remove
 // Comment on commented sections, and on the first commented line of that key
-// in the sections of that name with or without the mark. When only the other
-// kind is there, the editor's refusal text comes back as Refused.
+// in the plain sections of that name. A key of a commented section is
+// refused: uncommented alone, other readers would put it in the section
+// above. Refusals come back as Refused with the tool's words ("KEY in
+// [SECTION] is already commented").
 EditResult CommentEntry(Document& doc, std::string_view section,
                         const std::optional<std::string>& key, bool comment);
 

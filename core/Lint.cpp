@@ -13,8 +13,9 @@ namespace keyloft {
 namespace {
 
 // Calls `line(number, text)` for each line, cut at CR LF, lone CR or LF.
+// Returns the number of the line that begins after the last break.
 template <class Each>
-void ForEachLine(std::string_view text, Each line) {
+std::size_t ForEachLine(std::string_view text, Each line) {
     std::size_t number = 1;
     std::size_t start = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -25,6 +26,7 @@ void ForEachLine(std::string_view text, Each line) {
         start = i + 1;
     }
     if (start < text.size()) line(number, text.substr(start));
+    return number;
 }
 
 // A plain comment: ";" alone, or followed by a blank or a second ";".
@@ -39,22 +41,27 @@ std::string Quoted(std::string_view name) { return "[" + std::string(name) + "]"
 
 }  // namespace
 
-std::vector<LintFinding> LintIni(std::string_view text) {
+std::vector<LintFinding> LintIni(std::string_view text, bool strict) {
     if (text.size() >= 3 && std::memcmp(text.data(), "\xEF\xBB\xBF", 3) == 0) text.remove_prefix(3);
-    if (const auto nul = text.find('\0'); nul != std::string_view::npos) text = text.substr(0, nul);
+    const auto nul = text.find('\0');
+    const std::string_view read = text.substr(0, nul);
 
     std::vector<LintFinding> findings;
     bool inSection = false;
-    std::string section;  // the current header as the messages name it
+    bool underComment = false;  // the current header is commented
+    std::string section;        // the current header as the messages name it
     // Plain section names, upper-cased, with the line and spelling of their
     // first header.
     std::unordered_map<std::string, std::pair<std::size_t, std::string>> names;
-    // Keys of the current section, with the line that first gave each.
-    std::unordered_map<std::string_view, std::size_t> keys;
+    // Keys of the current section upper-cased, with the line and spelling
+    // that first gave each.
+    std::unordered_map<std::string, std::pair<std::size_t, std::string_view>> keys;
 
-    ForEachLine(text, [&](std::size_t number, std::string_view raw) {
+    const std::size_t nulLine = ForEachLine(read, [&](std::size_t number, std::string_view raw) {
         const std::string_view trimmed = Trim(raw);
         if (trimmed.empty() || IsPlainComment(trimmed)) return;
+        const bool hash = trimmed.front() == '#';
+        if (hash && !strict) return;
         const bool commented = IsCommented(trimmed);
         const std::string_view r = commented ? trimmed.substr(1) : trimmed;
         auto report = [&](std::string message) {
@@ -64,6 +71,7 @@ std::vector<LintFinding> LintIni(std::string_view text) {
         if (IsHeader(r)) {
             inSection = true;
             keys.clear();
+            underComment = commented;
             if (commented) {
                 section = trimmed;
                 return;
@@ -95,13 +103,35 @@ std::vector<LintFinding> LintIni(std::string_view text) {
             report("line has no \"=\" and is no comment");
             return;
         }
+        if (hash) {
+            report("line begins with \"#\": a key to the editor, a comment to other readers");
+            return;
+        }
         const std::string_view key = Trim(trimmed.substr(0, eq));
-        const auto [it, first] = keys.try_emplace(key, number);
-        if (!first) {
+        if (underComment) {
+            report("key " + std::string(key) + " is under the commented header " + section +
+                   ": other readers put this key in the section above");
+            return;
+        }
+        const auto [it, first] = keys.try_emplace(UpperAZ(key), number, key);
+        if (first) return;
+        const auto& [line, spelling] = it->second;
+        if (spelling == key) {
             report("key " + std::string(key) + " is given again in " + section +
-                   " (first on line " + std::to_string(it->second) + ")");
+                   " (first on line " + std::to_string(line) + ")");
+        } else {
+            report("key " + std::string(key) + " in " + section + " differs from " +
+                   std::string(spelling) + " on line " + std::to_string(line) +
+                   " only in letter case");
         }
     });
+
+    if (nul != std::string_view::npos) {
+        // The NUL stands on the line after the last break before it; a
+        // finding of that line's start gives way to it.
+        if (!findings.empty() && findings.back().line == nulLine) findings.pop_back();
+        findings.push_back({nulLine, "NUL byte: the editor reads no further"});
+    }
     return findings;
 }
 

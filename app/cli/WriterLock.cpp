@@ -7,12 +7,70 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <thread>
 
 #include "Failure.h"
 
 namespace keyloft::cli {
 
-WriterLock::WriterLock(const std::string& path) {
+namespace {
+
+// Calls `onWait(path)` after a second unless destroyed first.
+class WaitNotice {
+public:
+    WaitNotice(const std::string& path, void (*onWait)(const std::string&))
+        : thread_([this, &path, onWait] {
+              std::unique_lock lock(mutex_);
+              if (!done_.wait_for(lock, std::chrono::seconds(1), [this] { return over_; })) {
+                  onWait(path);
+              }
+          }) {}
+    ~WaitNotice() {
+        {
+            const std::lock_guard lock(mutex_);
+            over_ = true;
+        }
+        done_.notify_one();
+        thread_.join();
+    }
+    WaitNotice(const WaitNotice&) = delete;
+    WaitNotice& operator=(const WaitNotice&) = delete;
+
+private:
+    std::mutex mutex_;
+    std::condition_variable done_;
+    bool over_ = false;
+    std::thread thread_;  // last: started once the others exist
+};
+
+// Locks `fd`; 0 or the errno of the failure.
+int Lock(int fd, const std::string& path, bool wait, void (*onWait)(const std::string&),
+         bool& told) {
+    int rc;
+    do {
+        rc = ::flock(fd, LOCK_EX | LOCK_NB);
+    } while (rc != 0 && errno == EINTR);
+    if (rc == 0) return 0;
+    if (errno != EWOULDBLOCK) return errno;
+    if (!wait) throw LockedByOther();
+    // Told once per command, however often a rename sends it back here.
+    auto notice = told ? nullptr : std::make_unique<WaitNotice>(path, onWait);
+    told = true;
+    do {
+        rc = ::flock(fd, LOCK_EX);
+    } while (rc != 0 && errno == EINTR);
+    return rc == 0 ? 0 : errno;
+}
+
+}  // namespace
+
+WriterLock::WriterLock(const std::string& path, bool wait,
+                       void (*onWait)(const std::string& path)) {
+    bool told = false;
     for (;;) {
         // Non-blocking open: a FIFO must not wait here for a writer.
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -27,11 +85,12 @@ WriterLock::WriterLock(const std::string& path) {
         } else if (!S_ISREG(locked.st_mode)) {
             err = EACCES;  // only a regular file can be replaced by a save
         } else {
-            int rc;
-            do {
-                rc = ::flock(fd, LOCK_EX);
-            } while (rc != 0 && errno == EINTR);
-            if (rc != 0) err = errno;
+            try {
+                err = Lock(fd, path, wait, onWait, told);
+            } catch (...) {
+                ::close(fd);
+                throw;
+            }
         }
         if (err == 0 && ::stat(path.c_str(), &named) != 0) err = errno;
         if (err != 0) {

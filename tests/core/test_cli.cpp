@@ -22,6 +22,7 @@ using test::StatOf;
 using test::TempDir;
 using test::ToolRun;
 using test::WriteBytes;
+using namespace std::string_literals;
 
 // A run of the fixture's bytes, found exactly once, and what replaces it.
 struct Edit {
@@ -39,11 +40,17 @@ struct CliCase {
     std::string out = {};  // "FILE" stands for the path
     // Standard error after "keyloft-ini: PATH: "; with exit 2 a usage message.
     std::string err = {};
+    // Standard input: for "-" (the fixture when empty) and for merge.
     std::string input = {};
     bool backupThere = false;  // FILE.in1 exists before the run
+    // MISSING afterwards; empty: it does not exist.
+    std::string created = {};
 };
 
 const std::string kFixture = "shell_edits.ini";
+
+// "#" lines where a reader of the editor's rules would find fault.
+const std::string kHashLines = "# made by hand\n[a]\n# no equals sign\n#k=v\nk=v\n";
 
 const std::string kGeneral1 =
     "[General]\r\nname=Keyloft\r\n  indent = deep  \r\n;old=1\r\n; plain "
@@ -81,8 +88,43 @@ const std::vector<CliCase> kCases = {
      "FILE:13: line starts with \"[\" but does not end with \"]\": not a section header\n"
      "FILE:14: key home is given again in [Paths] (first on line 12)\n"
      "FILE:15: section [general] differs from [General] on line 3 only in letter case\n"
-     "FILE:17: section [General] repeats the one on line 3\n"},
+     "FILE:17: section [General] repeats the one on line 3\n"
+     "FILE:22: key kept is under the commented header ;[Retired]: other readers put this key in "
+     "the section above\n"},
     {{"lint", "-"}, 0, {}, "", "", "; fine\r\n\r\n[a]\r\nx=1\r\n;x=2\r\n[b]\r\nx=1\r\n"},
+    {{"lint", "-"}, 0, {}, "", "", kHashLines},
+    {{"lint", "--strict", "-"},
+     1,
+     {},
+     "-:1: text before the first section is not read\n"
+     "-:3: line has no \"=\" and is no comment\n"
+     "-:4: line begins with \"#\": a key to the editor, a comment to other readers\n",
+     "",
+     kHashLines},
+    {{"lint", "-"},
+     1,
+     {},
+     "-:3: key Name in [a] differs from name on line 2 only in letter case\n"
+     "-:5: key k is under the commented header ;[b]: other readers put this key in the section "
+     "above\n"
+     "-:6: NUL byte: the editor reads no further\n",
+     "",
+     "[a]\nname=1\nName=2\n;[b]\nk=1\nx\0y\n[c]\n"s},
+    {{"lint", "-"}, 1, {}, "-:2: NUL byte: the editor reads no further\n", "", "[a]\n\0"s},
+
+    // keys and get --format=sh
+    {{"keys", "FILE", "General"}, 0, {}, "name\nindent\nmode\nextra\nname\n"},
+    {{"keys", "FILE", "Retired"}, 1, {}, "", "no section [Retired]"},
+    {{"get", "--format=sh", "FILE", "General"},
+     0,
+     {},
+     "name='Keyloft'\nindent='deep'\nmode='fast'\nextra='1'\n"},
+    {{"get", "--format=sh", "-", "s"},
+     1,
+     {},
+     "q='it'\\''s \"$x\" `y` \\ '\\'' '\\'''\n_ok=''\nu='\xC3\xA9\xFF'\n",
+     "key a-b in [s] is not a shell name: left out",
+     "[s]\nq = it's \"$x\" `y` \\ ' '\na-b=1\n_ok=\nu=\xC3\xA9\xFF\nq=second\n"},
 
     // set
     {{"set", "FILE", "General", "name", "New"}, 0, {{"name=Keyloft\r\n", "name=New\r\n"}}},
@@ -103,7 +145,63 @@ const std::vector<CliCase> kCases = {
      "",
      "no key nokey in [General]"},
     {{"set", "--backup", "FILE", "General", "name", "x"}, 1, {}, "", "I/O error 17.", "", true},
-    {{"set", "MISSING", "General", "name", "x"}, 1, {}, "", "File not found."},
+    {{"set", "MISSING", "General", "name", "x"}, 0, {}, "", "", "", false, "[General]\nname=x\n"},
+    {{"set", "--existing", "MISSING", "General", "name", "x"}, 1, {}, "", "File not found."},
+
+    // merge
+    {{"merge", "FILE"},
+     0,
+     {{"name=Keyloft\r\n", "name=Newer\r\n"},
+      {"mode=fast\n", "mode=slow\n"},
+      {"kept=no\r\n", "kept=no\r\n[New]\r\nk=v\r\n"}},
+     "",
+     "",
+     "; set name, add [New]\n[General]\n  name = New\n# c\n\n[New]\r\nk=v\r[General]\nmode=slow\n"
+     "name=Newer"},
+    {{"merge", "FILE"},
+     0,
+     {},
+     "",
+     "",
+     "[General]\nname=x\nname=Keyloft\n[Paths]\nhome = /srv/home\n[General]\nindent=deep\n"},
+    {{"merge", "--backup", "FILE"},
+     0,
+     {{"home = /srv/home\r\n", "home=/home\r\n"}},
+     "",
+     "",
+     "[Paths]\nhome=/home\n"},
+    {{"merge", "FILE"},
+     1,
+     {},
+     "",
+     "standard input, line 2: a setting before the first [section]",
+     "\nk=v\n[General]\nname=x\n"},
+    {{"merge", "FILE"},
+     1,
+     {},
+     "",
+     "standard input, line 3: no \"=\" in the line",
+     "[General]\nname=x\nbroken\n"},
+    {{"merge", "FILE"},
+     1,
+     {},
+     "",
+     "standard input, line 2: no key before \"=\"",
+     "[General]\n=x\n"},
+    {{"merge", "--existing", "FILE"},
+     1,
+     {},
+     "",
+     "no section [Nope]",
+     "[General]\nname=x\n[Nope]\nk=v\n"},
+    {{"merge", "MISSING"}, 0, {}, "", "", "[a]\nk=1\n[b]\nj=2\n", false, "[a]\nk=1\n[b]\nj=2\n"},
+    {{"merge", "MISSING"},
+     1,
+     {},
+     "",
+     "standard input, line 1: a setting before the first [section]",
+     "k=1\n"},
+    {{"merge", "MISSING"}, 0, {}, "", "", "; nothing to set\n"},
 
     // del
     {{"del", "FILE", "General", "name"}, 0, {{"name=Keyloft\r\n", ""}}},
@@ -120,16 +218,20 @@ const std::vector<CliCase> kCases = {
        ";[General]\r\n;name=Keyloft\r\n;indent=deep\r\n;old=1\r\n; plain comment\r;mode=fast\n"
        ";broken line\r\n"},
       {kGeneral2, ";[General]\r\n;extra=1\r\n;name=second\r\n"}}},
-    {{"comment", "FILE", "General", "old"}, 1, {}, "", "This line is already commented"},
-    {{"comment", "FILE", "Retired"}, 1, {}, "", "This line is already commented"},
+    {{"comment", "FILE", "General", "old"}, 1, {}, "", "old in [General] is already commented"},
+    {{"comment", "FILE", "Retired"}, 1, {}, "", "[Retired] is already commented"},
     {{"comment", "FILE", "Nope", "k"}, 1, {}, "", "no section [Nope]"},
     {{"uncomment", "FILE", "General", "old"}, 0, {{";old=1\r\n", "old=1\r\n"}}},
-    {{"uncomment", "FILE", "Retired", "gone"}, 0, {{";gone=yes\r\n", "gone=yes\r\n"}}},
+    {{"uncomment", "FILE", "Retired", "gone"},
+     1,
+     {},
+     "",
+     "gone in [Retired] is under the commented header ;[Retired]: uncomment the section first"},
     {{"uncomment", "FILE", "Retired"},
      0,
      {{";[Retired]\r\n;gone=yes\r\n", "[Retired]\r\ngone=yes\r\n"}}},
-    {{"uncomment", "FILE", "General", "name"}, 1, {}, "", "No comment on selected line"},
-    {{"uncomment", "FILE", "Paths"}, 1, {}, "", "No comment on selected line"},
+    {{"uncomment", "FILE", "General", "name"}, 1, {}, "", "name in [General] is not commented"},
+    {{"uncomment", "FILE", "Paths"}, 1, {}, "", "[Paths] is not commented"},
 
     // Usage.
     {{"--version"}, 0, {}, "keyloft-ini 1.0\n"},
@@ -144,6 +246,13 @@ const std::vector<CliCase> kCases = {
     {{"set", "-", "General", "name", "x"}, 2},
     {{"set", "FILE", "General", "a=b", "x"}, 2},
     {{"get", "FILE", "General", "a=b"}, 2},
+    {{"keys", "FILE", "General", "name"}, 2},
+    {{"get", "--format=sh", "FILE", "General", "name"}, 2},
+    {{"get", "--format=json", "FILE", "General"}, 2},
+    {{"lint", "--strict", "FILE", "General"}, 2},
+    {{"merge", "-"}, 2},
+    {{"merge", "FILE", "General"}, 2},
+    {{"get", "--no-wait", "FILE", "General"}, 2},
     {{"set", "FILE", "General", "name", "x\ny"}, 2},
     {{"set", "FILE", "General\r", "name", "x"}, 2},
     {{"set", "FILE", "General", " name", "x"}, 2},
@@ -172,8 +281,8 @@ std::string Replaced(std::string text, const std::string& placeholder, const std
 }
 
 bool Writes(const std::vector<std::string>& args) {
-    return !args.empty() &&
-           (args[0] == "set" || args[0] == "del" || args[0] == "comment" || args[0] == "uncomment");
+    return !args.empty() && (args[0] == "set" || args[0] == "merge" || args[0] == "del" ||
+                             args[0] == "comment" || args[0] == "uncomment");
 }
 
 // A folder with the fixture as FILE (times set in the past), LINK naming it.
@@ -212,7 +321,8 @@ TEST(CliCommands, BytesOutputAndExitCodeOfEachCommand) {
             std::vector<std::string> args;
             for (const auto& a : c.args) args.push_back(scene.Path(a));
             const std::string input = c.input.empty() ? fixture : c.input;
-            const bool piped = std::find(c.args.begin(), c.args.end(), "-") != c.args.end();
+            const bool piped = std::find(c.args.begin(), c.args.end(), "-") != c.args.end() ||
+                               (!c.args.empty() && c.args[0] == "merge");
             const ToolRun run = RunTool(args, piped ? &input : nullptr);
             const std::string path = scene.PathIn(c.args);
 
@@ -229,6 +339,15 @@ TEST(CliCommands, BytesOutputAndExitCodeOfEachCommand) {
             }
             result = ReadBytes(scene.file);
             EXPECT_EQ(result, Applied(fixture, c.edits));
+            const std::string missing = scene.Path("MISSING");
+            if (c.created.empty()) {
+                EXPECT_FALSE(test::fs::exists(missing));
+            } else {
+                EXPECT_EQ(ReadBytes(missing), c.created);
+                const mode_t mask = ::umask(0);
+                ::umask(mask);
+                EXPECT_EQ(StatOf(missing).st_mode & 07777, 0666 & ~mask);
+            }
             const struct stat after = StatOf(scene.file);
             EXPECT_TRUE(S_ISREG(after.st_mode));
             EXPECT_TRUE(S_ISLNK(StatOf(scene.link).st_mode));
@@ -256,7 +375,7 @@ TEST(CliCommands, BytesOutputAndExitCodeOfEachCommand) {
         Scene scene(fixture, false);
         std::vector<std::string> args = {c.args[0], "--dry-run"};
         for (std::size_t i = 1; i < c.args.size(); ++i) args.push_back(scene.Path(c.args[i]));
-        const ToolRun run = RunTool(args);
+        const ToolRun run = RunTool(args, c.args[0] == "merge" ? &c.input : nullptr);
         const std::string path = scene.PathIn(c.args);
         std::string expected;
         if (result != fixture) {
