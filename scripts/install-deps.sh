@@ -10,8 +10,9 @@ packages=(
     g++
     cmake
     make
-    # Core tests.
+    # Core tests; python3 runs keyloft-ini against Python's configparser.
     libgtest-dev
+    python3
     # The format check (scripts/check-format.sh, a test of its own).
     clang-format
     git

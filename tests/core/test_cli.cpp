@@ -2,9 +2,12 @@
 // the file, what it prints and its exit code; each change again with
 // --dry-run, against `diff -u`; twenty writers on one file at once.
 #include <gtest/gtest.h>
+#include <sys/file.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "TestHelpers.h"
@@ -431,6 +434,33 @@ TEST(CliWriters, TwentySetsAtOnceAllLand) {
         EXPECT_NE(text.find(line), std::string::npos) << line;
     }
     EXPECT_EQ(test::FolderEntries(dir.path()), std::vector<std::string>{"shared.ini"});
+}
+
+// A writer that finds the file locked by another process: with --no-wait it
+// gives up at once and changes nothing; without, it says once that it waits,
+// and makes its change when the lock is released.
+TEST(CliWriters, LockedFileNoWaitOrWaitNotice) {
+    TempDir dir;
+    const std::string file = dir / "locked.ini";
+    WriteBytes(file, "[a]\nk=1\n");
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+
+    const ToolRun refused = RunTool({"set", "--no-wait", file, "a", "k", "2"});
+    EXPECT_EQ(refused.exitCode, 1);
+    EXPECT_EQ(refused.err, "keyloft-ini: " + file + ": locked by another writer\n");
+    EXPECT_EQ(ReadBytes(file), "[a]\nk=1\n");
+
+    StartedProgram waiting({KEYLOFT_INI_EXE, "set", file, "a", "k", "3"});
+    std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+    EXPECT_EQ(ReadBytes(file), "[a]\nk=1\n");
+    ::close(fd);
+    const ToolRun run = waiting.Wait();
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.err,
+              "keyloft-ini: " + file + ": waiting for another writer to release its lock\n");
+    EXPECT_EQ(ReadBytes(file), "[a]\nk=3\n");
 }
 
 }  // namespace
