@@ -39,20 +39,29 @@ constexpr const char* kUsage =
     R"(usage: keyloft-ini COMMAND [OPTIONS] FILE [SECTION [KEY [VALUE]]]
 
   keyloft-ini dump FILE                  print the tree the editor shows, indented
-  keyloft-ini sections FILE              print the name of every section
+  keyloft-ini sections FILE              print the name of every plain section
+  keyloft-ini keys FILE SECTION          print the key of each uncommented
+                                         line with "=" of the sections named
+                                         SECTION, in file order
   keyloft-ini get FILE SECTION [KEY]     print the key's value, or every line
                                          of the sections named SECTION
-  keyloft-ini set [--existing] [--backup] [--dry-run] FILE SECTION KEY VALUE
-                                         make the key's line KEY=VALUE, adding
-                                         the key (and the section) if missing
-  keyloft-ini del [--backup] [--dry-run] FILE SECTION [KEY]
+  keyloft-ini get --format=sh FILE SECTION
+                                         print name='value' for each key, once,
+                                         for a shell's eval
+  keyloft-ini set [--existing] [--backup] [--dry-run] [--no-wait]
+                  FILE SECTION KEY VALUE make the key's line KEY=VALUE, adding
+                                         the key, the section or the file
+  keyloft-ini merge [--existing] [--backup] [--dry-run] [--no-wait] FILE
+                                         set every key of the INI text on
+                                         standard input, in one save
+  keyloft-ini del [--backup] [--dry-run] [--no-wait] FILE SECTION [KEY]
                                          remove the key's line, or every
                                          section named SECTION with its lines
-  keyloft-ini comment [--backup] [--dry-run] FILE SECTION [KEY]
-  keyloft-ini uncomment [--backup] [--dry-run] FILE SECTION [KEY]
+  keyloft-ini comment [--backup] [--dry-run] [--no-wait] FILE SECTION [KEY]
+  keyloft-ini uncomment [--backup] [--dry-run] [--no-wait] FILE SECTION [KEY]
                                          put ";" in front of the key, or of the
                                          sections and their keys; or take it off
-  keyloft-ini lint FILE                  print FILE:LINE: message for each line
+  keyloft-ini lint [--strict] FILE       print FILE:LINE: message for each line
                                          that readers may take differently
   keyloft-ini --help | --version
 
@@ -61,22 +70,43 @@ a header's brackets, KEY the text before the first "=" of an uncommented line,
 both without the blanks around them. Sections that share a name are searched
 in file order; get, set and del work on the first line of that key.
 
+What is printed: get prints the value without the blanks around it; get
+without KEY each line as the editor shows it (blanks at the ends and around
+the first "=" removed), not the file's bytes; dump the same lines, indented.
+Each line ends with a line feed. get --format=sh gives each key the value get
+prints (the first of equal keys), in single quotes; a key that is not a shell
+name (letters, digits, "_", not a digit first) is left out with a warning,
+and the exit status is then 1.
+
+set refuses (exit 2) a SECTION or VALUE that begins or ends with a blank, an
+empty KEY or one that begins or ends with a blank or begins with ";", a KEY
+holding "=", a line break in any name or value, and a KEY=VALUE that would
+read as a header. A missing FILE is created (mode 0666 less the umask) unless
+--existing is given. A file without any line break gets LF line breaks.
+merge reads "[section]" headers and "key=value" lines; lines beginning with
+";" or "#" and blank lines are skipped; text before the first header or a
+line without "=" is an error and nothing changes. Setting values a file
+already has writes nothing. uncomment refuses a key of a commented section.
+
 Lines the command does not change are written back byte for byte. The file
 is replaced atomically, keeping its mode and owner, through a symbolic link
 if it is one. Options may stand anywhere after the command word; "--" ends
 them.
-  --existing  a missing section or key is an error instead of being added
+  --existing  a missing file, section or key is an error instead of being added
   --backup    keep the old file as FILE.in1 (an existing FILE.in1 is an error)
   --dry-run   change nothing; print the change as a unified diff
+  --no-wait   when another writer holds the lock, exit 1 at once
+  --strict    lint also lines that begin with "#" (comments to most readers)
 
-dump, sections, get and lint read standard input for FILE "-", and pipes.
-Writers on one file take turns: each holds an exclusive flock() on the file
-from reading it to saving it, and after locking checks that the path still
-names the locked file (device and inode); when another writer has renamed
-its new file into place meanwhile, it locks again.
+dump, sections, keys, get and lint read standard input for FILE "-", and
+pipes. Writers on one file take turns: each holds an exclusive flock() on the
+file from reading it to saving it, and after locking checks that the path
+still names the locked file (device and inode); when another writer has
+renamed its new file into place meanwhile, it locks again. A writer that has
+waited a second for the lock says so once on standard error.
 
-Exit status: 0 done; 1 not found, refused, lint findings, or a file error;
-2 bad usage.
+Exit status: 0 done; 1 not found, refused, lint findings, a key left out by
+get --format=sh, a locked file with --no-wait, or a file error; 2 bad usage.
 )";
 
 constexpr int kDone = 0;

@@ -405,8 +405,9 @@ TEST(CliCommands, HelpListsEveryCommand) {
     const ToolRun run = RunTool({"--help"});
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_EQ(run.err, "");
-    for (const char* word : {"dump", "sections", "get", "set", "del", "comment", "uncomment",
-                             "lint", "--existing", "--backup", "--dry-run", "flock"}) {
+    for (const char* word : {"dump", "sections", "keys", "get", "--format=sh", "set", "merge",
+                             "del", "comment", "uncomment", "lint", "--existing", "--backup",
+                             "--dry-run", "--no-wait", "--strict", "flock"}) {
         EXPECT_NE(run.out.find(word), std::string::npos) << word;
     }
 }
