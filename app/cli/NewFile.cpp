@@ -5,12 +5,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+
+#include "Failure.h"
+
 namespace keyloft::cli {
 
 NewFile::NewFile(const std::string& path) : path_(path) {
     const int fd =
         ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY | O_NOFOLLOW, 0666);
-    if (fd < 0) return;  // there already, or not possible: the lock says why
+    if (fd < 0) {
+        // Something there already, or no folder: the lock says what it is.
+        if (errno != EEXIST && errno != ENOENT && errno != ELOOP) ThrowFileError(errno, path);
+        return;
+    }
     struct stat st {};
     if (::fstat(fd, &st) == 0) {
         created_ = true;

@@ -11,7 +11,8 @@ namespace keyloft::cli {
 // nothing is there: not even a symbolic link, so a dangling link is left to
 // fail as a missing file. Unless Keep() is called, the destructor removes the
 // file again when the path still names it and it is still empty, so a
-// command that fails leaves the folder as it was.
+// command that fails leaves the folder as it was. Throws FileError when the
+// file is missing and cannot be created (a folder that may not be written).
 class NewFile {
 public:
     explicit NewFile(const std::string& path);

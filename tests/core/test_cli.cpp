@@ -413,28 +413,36 @@ TEST(CliCommands, HelpListsEveryCommand) {
 }
 
 // Each writer holds its lock from reading to saving: none of twenty started
-// together loses the key of another.
+// together loses the key of another, on a file that is there or on one the
+// first of them creates.
 TEST(CliWriters, TwentySetsAtOnceAllLand) {
-    TempDir dir;
-    const std::string file = dir / "shared.ini";
-    WriteBytes(file, ReadBytes(DataPath(kFixture)));
-    std::vector<std::unique_ptr<StartedProgram>> writers;
-    for (int i = 0; i < 20; ++i) {
-        const std::string n = std::to_string(i);
-        writers.push_back(std::make_unique<StartedProgram>(
-            std::vector<std::string>{KEYLOFT_INI_EXE, "set", file, "Paths", "k" + n, "v" + n}));
+    for (const bool there : {true, false}) {
+        SCOPED_TRACE(there ? "on a file" : "on a missing file");
+        TempDir dir;
+        const std::string file = dir / "shared.ini";
+        if (there) WriteBytes(file, ReadBytes(DataPath(kFixture)));
+        std::vector<std::unique_ptr<StartedProgram>> writers;
+        for (int i = 0; i < 20; ++i) {
+            const std::string n = std::to_string(i);
+            writers.push_back(std::make_unique<StartedProgram>(
+                std::vector<std::string>{KEYLOFT_INI_EXE, "set", file, "Paths", "k" + n, "v" + n}));
+        }
+        for (auto& writer : writers) {
+            const ToolRun run = writer->Wait();
+            EXPECT_EQ(run.exitCode, 0);
+            EXPECT_EQ(run.err, "");
+        }
+        const std::string text = ReadBytes(file);
+        const std::string eol = there ? "\r\n" : "\n";
+        for (int i = 0; i < 20; ++i) {
+            const std::string line = "k" + std::to_string(i) + "=v" + std::to_string(i) + eol;
+            EXPECT_NE(text.find(line), std::string::npos) << line;
+        }
+        if (!there) {
+            EXPECT_TRUE(text.starts_with("[Paths]\n")) << text;
+        }
+        EXPECT_EQ(test::FolderEntries(dir.path()), std::vector<std::string>{"shared.ini"});
     }
-    for (auto& writer : writers) {
-        const ToolRun run = writer->Wait();
-        EXPECT_EQ(run.exitCode, 0);
-        EXPECT_EQ(run.err, "");
-    }
-    const std::string text = ReadBytes(file);
-    for (int i = 0; i < 20; ++i) {
-        const std::string line = "k" + std::to_string(i) + "=v" + std::to_string(i) + "\r\n";
-        EXPECT_NE(text.find(line), std::string::npos) << line;
-    }
-    EXPECT_EQ(test::FolderEntries(dir.path()), std::vector<std::string>{"shared.ini"});
 }
 
 // A writer that finds the file locked by another process: with --no-wait it
