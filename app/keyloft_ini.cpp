@@ -382,26 +382,25 @@ int Write(const Command& command) {
     } else if (command.word == "set") {
         settings.push_back({command.operands[1], command.operands[2], command.operands[3]});
     }
-    const bool creates = !settings.empty() || command.word == "merge";
-    const bool create = creates && !command.existing;
+    const bool sets = command.word == "set" || command.word == "merge";
+    const bool create = sets && !command.existing;
 
-    // A file that set or merge creates is taken back while the lock is
-    // still held when the command fails.
+    // The lock is declared first so that it is released last: a file this
+    // command created and then failed to fill is removed while it holds it.
     std::optional<cli::WriterLock> lock;
+    std::optional<cli::NewFile> created;
     Document doc;
     std::string before;
     if (create && command.dryRun && NothingAt(path)) {
         Load(doc, path, FileBytes{}, nullptr);  // the change from nothing
-    }
-    std::optional<cli::NewFile> created;
-    if (doc.First() == nullptr) {
+    } else {
         if (create && !command.dryRun) created.emplace(path);
         lock.emplace(path, !command.noWait, SayWaiting);
         Load(doc, path, ReadWholeFile(path), command.dryRun ? &before : nullptr);
     }
 
     EditResult result;
-    if (creates) {
+    if (sets) {
         for (const cli::Setting& s : settings) {
             const EditResult one = SetKeyValue(doc, s.section, s.key, s.value, command.existing);
             if (one.outcome != EditOutcome::Unchanged) result = one;
