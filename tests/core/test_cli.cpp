@@ -150,6 +150,10 @@ const std::vector<CliCase> kCases = {
     {{"set", "--backup", "FILE", "General", "name", "x"}, 1, {}, "", "I/O error 17.", "", true},
     {{"set", "MISSING", "General", "name", "x"}, 0, {}, "", "", "", false, "[General]\nname=x\n"},
     {{"set", "--existing", "MISSING", "General", "name", "x"}, 1, {}, "", "File not found."},
+    {{"set", "--dry-run", "MISSING", "S", "k", "v"},
+     0,
+     {},
+     "--- FILE\n+++ FILE\n@@ -0,0 +1,2 @@\n+[S]\n+k=v\n"},
 
     // merge
     {{"merge", "FILE"},
@@ -373,7 +377,11 @@ TEST(CliCommands, BytesOutputAndExitCodeOfEachCommand) {
 
         // The same change with --dry-run: nothing written, the change shown
         // as diff -u shows it.
-        if (!Writes(c.args) || c.exit == 2 || c.backupThere || c.args[1] == "MISSING") continue;
+        const auto has = [&](const char* arg) {
+            return std::find(c.args.begin(), c.args.end(), arg) != c.args.end();
+        };
+        if (!Writes(c.args) || c.exit == 2 || c.backupThere || has("MISSING") || has("--dry-run"))
+            continue;
         SCOPED_TRACE("with --dry-run");
         Scene scene(fixture, false);
         std::vector<std::string> args = {c.args[0], "--dry-run"};
