@@ -3,6 +3,10 @@
 // tree is shown, save, Expand all, Collapse all, Find, and commenting and
 // uncommenting a section of 100 000 keys. With ten million lines or more it
 // only loads through the window and reports the time and the peak memory.
+// Then every command is timed on a large section in each state the tree can
+// be in: the section collapsed or expanded, right after the load or after
+// Expand all and Collapse all, in files of many small sections or of
+// sections of twenty keys.
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
@@ -10,6 +14,7 @@
 #include <QEvent>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTimer>
@@ -45,11 +50,16 @@ constexpr double kLoadRatioTarget = 1.5;  // window load <= 1.5 x core load
 constexpr double kMemoryTarget = 2.5;     // window's peak RSS <= 2.5 x the file
 constexpr double kOperationTarget = 0.2;  // seconds, for folding, find and comment
 constexpr int kSectionKeys = 100'000;
+// Each command in each state of the tree: at most 0.2 s up to a million
+// lines, 1 s at ten million.
+constexpr double kStateTarget = 0.2;
+constexpr double kStateTargetLarge = 1.0;
 
 struct Options {
     std::size_t lines = 1'000'000;
     std::string file;  // measured instead of a generated one
     int runs = 5;
+    bool onlyStates = false;
 };
 
 std::string Megabytes(std::size_t bytes) {
@@ -398,12 +408,204 @@ int RunAll(const Options& o, const std::string& path, const fs::path& work) {
     return 0;
 }
 
+// --- Every command in every state of the tree -------------------------------
+
+// A file of `sections` sections of `keysEach` keys each, then the section
+// [huge] of `hugeKeys` keys, whose last key alone holds "hugelast".
+struct StateFile {
+    std::string title;
+    std::size_t sections;
+    std::size_t keysEach;
+    std::size_t hugeKeys;
+};
+
+std::size_t LinesOf(const StateFile& f) {
+    return 1 + f.sections * (1 + f.keysEach) + 1 + f.hugeKeys;
+}
+
+void WriteStateFile(const StateFile& f, const std::string& path) {
+    FileWriter out(path);
+    out.Line("; generated");
+    std::string line;
+    for (std::size_t s = 0; s < f.sections; ++s) {
+        out.Line("[s" + std::to_string(s) + "]");
+        for (std::size_t k = 0; k < f.keysEach; ++k) out.Line("k" + std::to_string(k) + "=1");
+    }
+    out.Line("[huge]");
+    for (std::size_t k = 0; k + 1 < f.hugeKeys; ++k) out.Line("h" + std::to_string(k) + "=2");
+    out.Line("hugelast=3");
+    out.Close();
+}
+
+// The inputs at `lines` lines: many sections of one key and a tenth of the
+// file in one section; sections of twenty keys and the same large section;
+// and the same first file at 450 000 lines whatever `lines` is.
+std::vector<StateFile> StateFiles(std::size_t lines) {
+    const std::size_t huge = lines / 10;
+    const std::size_t rest = lines - huge - 2;
+    auto count = [](std::size_t n) {
+        std::string digits = std::to_string(n);
+        for (int i = static_cast<int>(digits.size()) - 3; i > 0; i -= 3) digits.insert(i, ",");
+        return digits;
+    };
+    auto describe = [&](const StateFile& f) {
+        return count(LinesOf(f)) + " lines: " + count(f.sections) + " sections of " +
+               count(f.keysEach) + " key" + (f.keysEach == 1 ? "" : "s") + ", then [huge] of " +
+               count(f.hugeKeys) + " keys";
+    };
+    std::vector<StateFile> files = {
+        {"", 200'000, 1, 50'000}, {"", rest / 2, 1, huge}, {"", rest / 21, 20, huge}};
+    for (StateFile& f : files) f.title = describe(f);
+    return files;
+}
+
+// The states of the tree a command meets the section in.
+struct TreeState {
+    bool folded;    // Expand all and Collapse all ran after the load
+    bool expanded;  // the section is expanded
+};
+
+constexpr TreeState kStates[] = {{false, false}, {false, true}, {true, false}, {true, true}};
+
+constexpr const char* kStateCommands[] = {"Comment",    "Remove Comment", "New Key", "Edit Line",
+                                          "Expand all", "Collapse all",   "Find",    "Delete"};
+constexpr std::size_t kCommandCount = std::size(kStateCommands);
+
+// Runs every command once on the section [huge] of the loaded file, each
+// from `state` (restored between them, the commands' own changes undone
+// untimed), and returns their times in the order of kStateCommands.
+std::vector<double> TimeStateCommands(const std::string& path, const TreeState& state,
+                                      std::vector<std::string>& problems) {
+    std::unique_ptr<TForm1> window = NewWindow();
+    window->LoadIniFile(QString::fromStdString(path));
+    Show(*window);
+    if (state.folded) {
+        for (const char* fold : {"actExpandAll", "actCollapseAll"}) {
+            Trigger(*window, fold);
+            Show(*window);
+        }
+    }
+    keyloft::Document& doc = window->document();
+    keyloft::Node* root = doc.NodeAt(0);
+    keyloft::Node* section = root->child(root->childCount() - 1);
+    const int keys = section->childCount();
+    auto* view = window->treeView();
+    const auto restore = [&] {
+        view->setExpanded(window->model()->indexOf(section), state.expanded);
+        window->selectNode(section);
+        Show(*window);
+    };
+    const auto check = [&](bool holds, const std::string& what) {
+        if (!holds) problems.push_back(what);
+    };
+    std::vector<double> times;
+    Clock::time_point start;
+
+    restore();
+    times.push_back(TimeCommand(*window, "actRemark", {ClickAt("Yes", start)}, start));
+    check(section->child(keys - 1)->text() == ";hugelast=3", "Comment left the last key");
+    check(window->selectedNode() == section->child(keys - 1),
+          "Comment did not select the last key");
+    restore();
+    times.push_back(TimeCommand(*window, "actRemoveComment", {ClickAt("Yes", start)}, start));
+    check(section->child(0)->text() == "h0=2", "Remove Comment left the first key");
+
+    restore();
+    times.push_back(
+        TimeCommand(*window, "actNewValue", {TypeAt("newkey", start), TypeAt("4", start)}, start));
+    check(section->childCount() == keys + 1, "New Key added no key");
+    if (section->childCount() == keys + 1) doc.Delete(section->child(keys));
+
+    restore();
+    {
+        start = Clock::now();
+        Trigger(*window, "actEditLine");
+        Show(*window);
+        QLineEdit* editor = nullptr;
+        for (auto* e : view->findChildren<QLineEdit*>("nodeEditor"))
+            if (e->isVisible()) editor = e;
+        if (editor == nullptr) throw std::runtime_error("Edit Line opened no editor");
+        editor->setText("[huge edited]");
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+        QApplication::sendEvent(editor, &press);
+        Show(*window);
+        times.push_back(Seconds(start, Clock::now()));
+        check(section->text() == "[huge edited]", "Edit Line left the section's text");
+        doc.SetText(section, "[huge]");
+    }
+
+    restore();
+    times.push_back(TimeCommand(*window, "actExpandAll", {}, start));
+    times.push_back(TimeCommand(*window, "actCollapseAll", {}, start));
+
+    restore();
+    times.push_back(TimeCommand(*window, "actfind", {TypeAt("hugelast", start)}, start));
+    check(window->selectedNode() == section->child(keys - 1), "Find did not select the last key");
+
+    restore();
+    const std::size_t before = doc.Count();
+    times.push_back(TimeCommand(*window, "actremove", {ClickAt("Yes", start)}, start));
+    check(doc.Count() == before - static_cast<std::size_t>(keys) - 1, "Delete left the section");
+    doc.ItemsChanged = false;
+    return times;
+}
+
+int RunStates(std::size_t lines, const fs::path& work) {
+    std::vector<std::string> problems;
+    // The figure farthest over (or nearest to) its file's target.
+    double worstShare = 0;
+    std::string worst;
+    std::printf(
+        "\nEvery command on the section [huge] in each state of the tree, target <= %g s up to"
+        " a million lines, <= %g s beyond (one run each)\n",
+        kStateTarget, kStateTargetLarge);
+    for (const StateFile& f : StateFiles(lines)) {
+        const double target = LinesOf(f) > 1'000'000 ? kStateTargetLarge : kStateTarget;
+        const std::string path = (work / "states.ini").string();
+        WriteStateFile(f, path);
+        std::vector<std::vector<double>> columns;
+        for (const TreeState& state : kStates)
+            columns.push_back(TimeStateCommands(path, state, problems));
+        fs::remove(path);
+        std::printf("\n%s (target <= %g s)\n", f.title.c_str(), target);
+        std::printf("%-16s %23s %23s\n", "", "right after the load", "after Expand+Collapse all");
+        std::printf("%-16s %11s %11s %11s %11s\n", "command", "collapsed", "expanded", "collapsed",
+                    "expanded");
+        for (std::size_t c = 0; c < kCommandCount; ++c) {
+            std::printf("%-16s", kStateCommands[c]);
+            for (std::size_t s = 0; s < columns.size(); ++s) {
+                const double t = columns[s][c];
+                std::printf(" %10s%s", Time(t).c_str(), t > target ? "!" : " ");
+                if (t / target > worstShare) {
+                    worstShare = t / target;
+                    worst = Time(t) + " (" + kStateCommands[c] + ", " +
+                            (kStates[s].folded ? "after folding" : "after the load") + ", " +
+                            (kStates[s].expanded ? "expanded" : "collapsed") + ", " +
+                            std::to_string(LinesOf(f)) + " lines)   " + Verdict(t, target, " s");
+                }
+            }
+            std::printf("\n");
+        }
+        std::fflush(stdout);
+    }
+    std::printf("\nslowest against its target: %s\n", worst.c_str());
+    std::printf("(\"!\" marks a figure over the target; one run each, so a busy machine shows)\n");
+    if (!problems.empty()) {
+        std::printf("\nChecks that failed:\n");
+        for (const std::string& p : problems) std::printf("  %s\n", p.c_str());
+        return 1;
+    }
+    return 0;
+}
+
 constexpr const char* kUsage =
     "usage: keyloft_bench_ui [options]\n"
     "  --lines N   lines of the generated file (default 1000000); from 10000000 on,\n"
-    "              only the window's load is measured, with the peak memory\n"
+    "              only the window's load is measured, with the peak memory; then\n"
+    "              every command in each state of the tree, on files of N lines\n"
     "  --file F    measure the file F instead of a generated one\n"
     "  --runs N    runs per figure, best one kept (default 5)\n"
+    "  --only-states  time only the commands in each state of the tree\n"
     "Runs on the offscreen platform unless QT_QPA_PLATFORM says otherwise.\n";
 
 }  // namespace
@@ -415,7 +617,8 @@ int main(int argc, char** argv) {
                        {{"--lines", [&](const std::string& v) { o.lines = ParseCount(v); }},
                         {"--file", [&](const std::string& v) { o.file = v; }},
                         {"--runs",
-                         [&](const std::string& v) { o.runs = static_cast<int>(ParseCount(v)); }}},
+                         [&](const std::string& v) { o.runs = static_cast<int>(ParseCount(v)); }},
+                        {"--only-states", [&](const std::string&) { o.onlyStates = true; }, true}},
                        kUsage))
             return 0;
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -425,6 +628,7 @@ int main(int argc, char** argv) {
         QApplication::setQuitOnLastWindowClosed(false);
 
         TempDir temp;
+        if (o.onlyStates) return RunStates(o.lines, temp.path());
         std::string path = o.file;
         if (path.empty()) {
             path = (temp.path() / ("generated-" + std::to_string(o.lines) + ".ini")).string();
@@ -434,7 +638,11 @@ int main(int argc, char** argv) {
         }
         std::printf("platform %s, file of %s\n", QApplication::platformName().toUtf8().constData(),
                     Megabytes(fs::file_size(path)).c_str());
-        if (o.file.empty() && o.lines >= kLoadOnlyFrom) return RunLoadOnly(path);
-        return RunAll(o, path, temp.path());
+        const int status = o.file.empty() && o.lines >= kLoadOnlyFrom
+                               ? RunLoadOnly(path)
+                               : RunAll(o, path, temp.path());
+        fs::remove(path);
+        const int states = o.file.empty() ? RunStates(o.lines, temp.path()) : 0;
+        return status != 0 ? status : states;
     });
 }

@@ -6,6 +6,7 @@
 
 #include <QDesktopServices>
 #include <QFontDatabase>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QGraphicsDropShadowEffect>
 #include <QKeyEvent>
@@ -15,6 +16,7 @@
 #include <QPixmap>
 #include <QSvgRenderer>
 #include <QUrl>
+#include <algorithm>
 #include <utility>
 
 #include "Dialogs.h"
@@ -135,6 +137,12 @@ TAboutBox::TAboutBox(QWidget* parent)
     shadow->setBlurRadius(4);
     shadow->setColor(Qt::black);
     sLabelFX1->setGraphicsEffect(shadow);
+    // The heading's area starts on the panel's bevels: its glyphs, and the
+    // shadow that spreads a few pixels around them, begin below the bevels
+    // whatever font the family falls back to.
+    const QFontMetrics heading(sLabelFX1->font());
+    const int glyphTop = heading.ascent() + heading.tightBoundingRect(sLabelFX1->text()).top();
+    sLabelFX1->setContentsMargins(0, std::max(0, kHeadingGlyphTop - glyphTop), 0, 0);
 
     QLabel* sLabel1 =
         addLabel(Panel1, "sLabel1", {3, 53, 273, 13}, QStringLiteral("INI Files Editor"));

@@ -57,6 +57,9 @@ private:
     // The close picture's place when the pointer is not over it; while the
     // pointer is over it, it sits 2 pixels right and down of here.
     static constexpr QPoint kImage3Rest{128, 233};
+    // The first row of the panel the heading's letters may reach: below its
+    // two bevels (4 rows) and the reach of the letters' shadow.
+    static constexpr int kHeadingGlyphTop = 8;
 
     UrlOpener urlOpener_;
     qreal picturesPixelRatio_ = 0.0;

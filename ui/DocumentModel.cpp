@@ -45,6 +45,7 @@ QModelIndex DocumentModel::indexOf(const Node* node) const {
 
 QModelIndex DocumentModel::index(int row, int column, const QModelIndex& parent) const {
     if (column != 0 || row < 0) return {};
+    ++indexLookups_;
     if (const Node* up = nodeOf(parent)) {
         const int count = up->childCount();
         if (row >= count) return {};

@@ -34,6 +34,11 @@ public:
     Node* nodeOf(const QModelIndex& index) const;
     QModelIndex indexOf(const Node* node) const;
 
+    // How many indexes index() has handed out since the model was made: the
+    // rows views have visited. The window tests and the window benchmark
+    // read it to see which rows a change made the view look at.
+    quint64 indexLookups() const { return indexLookups_; }
+
     // A node's text as shown.
     QString displayText(const Node* node) const;
 
@@ -51,6 +56,7 @@ private:
     void TextsChanged(Node* parent, int first, int last) override;
 
     Document& doc_;
+    mutable quint64 indexLookups_ = 0;
 };
 
 }  // namespace keyloft::ui

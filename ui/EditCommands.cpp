@@ -1,5 +1,6 @@
 // The commands that change nodes: New Section, New Key, Edit Line, Delete,
 // Comment and Remove Comment.
+#include "BusyCursor.h"
 #include "Commenting.h"
 #include "Dialogs.h"
 #include "DocumentModel.h"
@@ -33,6 +34,7 @@ void TForm1::actNewSectionExecute() {
     selectNode(root);
     const auto name = PromptedText(this, "New Section", "Section Name:");
     if (!name) return;
+    const BusyCursor busy;
     Node* section = doc_.AddChild(root, keyloft::NewSectionText(*name));
     makeVisible(section);
     doc_.ItemsChanged = true;
@@ -49,6 +51,7 @@ void TForm1::actNewValueExecute() {
     const auto value = PromptedText(this, "New key value", "key value:");
     if (!name || !value) return;
     const std::string text = keyloft::NewKeyText(*name, *value);
+    const BusyCursor busy;
     Node* key = doc_.AddChild(section, text);
     makeVisible(key);
     doc_.ItemsChanged = true;
@@ -77,6 +80,7 @@ void TForm1::actremoveExecute() {
     }
     if (Confirm(this, "Are you sure you want to delete " + ShownText(doc_, node)) != Answer::Yes)
         return;
+    const BusyCursor busy;
     doc_.Delete(node);
     doc_.ItemsChanged = true;
     SetStatus("Item removed");
@@ -112,6 +116,8 @@ void TForm1::ChangeComment(bool comment) {
     const QString question = comment ? "Comment " + ShownText(doc_, node) + " ?"
                                      : "Remove comment from " + ShownText(doc_, node) + " ?";
     if (Confirm(this, question) == Answer::No) return;
+    // Until the selection rests: the walk may expand a large section.
+    const BusyCursor busy;
     keyloft::SetCommented(doc_, node, comment);
     doc_.ItemsChanged = true;
     if (node->level() == 2) {

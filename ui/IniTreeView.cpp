@@ -52,6 +52,26 @@ void IniTreeView::selectIndex(const QModelIndex& index) {
     scrollTo(index);
 }
 
+bool IniTreeView::laysOutChildrenOf(const QModelIndex& parent) const {
+    for (QModelIndex up = parent; up.isValid(); up = up.parent()) {
+        if (!isExpanded(up)) return false;
+    }
+    return true;
+}
+
+void IniTreeView::dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                              const QList<int>& roles) {
+    // QTreeView looks every changed row up among the laid-out rows, and a
+    // row that is not among them costs a scan of all of them: the keys of a
+    // collapsed section times the rows shown, minutes on a large file. Such
+    // rows are read afresh when their parent is expanded, so they need
+    // nothing now. An open editor is the one thing that may still show one
+    // of them; while it is open every change goes the usual way.
+    if (topLeft.isValid() && state() != EditingState && !laysOutChildrenOf(topLeft.parent()))
+        return;
+    QTreeView::dataChanged(topLeft, bottomRight, roles);
+}
+
 void IniTreeView::drawBranches(QPainter* painter, const QRect& rect,
                                const QModelIndex& index) const {
     const int step = indentation();

@@ -10,7 +10,9 @@ namespace keyloft::ui {
 // - collapsing a node whose subtree holds the current node moves the
 //   selection to the collapsed node, so the selection is never hidden;
 // - expandAllOf() and collapseEverything() fold many nodes with a single
-//   relayout, which keeps them fast on trees of millions of nodes.
+//   relayout, which keeps them fast on trees of millions of nodes;
+// - a change of texts below a collapsed node costs nothing: those rows have
+//   no place in the layout, so there is nothing of them to look up or paint.
 class IniTreeView : public QTreeView {
     Q_OBJECT
 public:
@@ -30,7 +32,13 @@ public:
     // ancestors and scrolls to it.
     void selectIndex(const QModelIndex& index);
 
+    // Whether the children of `parent` have rows in the layout: every node
+    // from `parent` up is expanded (the top level always has them).
+    bool laysOutChildrenOf(const QModelIndex& parent) const;
+
 protected:
+    void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
+                     const QList<int>& roles = QList<int>()) override;
     // Dotted lines join each node to its parent and siblings; the style
     // draws the expand buttons over them.
     void drawBranches(QPainter* painter, const QRect& rect,

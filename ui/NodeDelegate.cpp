@@ -1,9 +1,12 @@
 // Node colours and styles, and the in-place editor.
 #include "NodeDelegate.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QHelpEvent>
 #include <QLineEdit>
 #include <QPainter>
+#include <QToolTip>
 #include <limits>
 
 #include "Document.h"
@@ -28,6 +31,30 @@ QColor ColourOf(NodeColour colour) {
     return {};
 }
 
+QString TooltipText(const QString& text) {
+    QString shown;
+    int characters = 0;
+    int line = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        // The second unit of a pair goes with the first.
+        const bool second = text[i].isLowSurrogate() && i > 0 && text[i - 1].isHighSurrogate();
+        if (!second) {
+            if (characters == kTooltipLength) {
+                shown += QChar(0x2026);
+                break;
+            }
+            if (line == kTooltipLineLength) {
+                shown += '\n';
+                line = 0;
+            }
+            ++characters;
+            ++line;
+        }
+        shown += text[i];
+    }
+    return shown;
+}
+
 NodeDelegate::NodeDelegate(const DocumentModel& model, QObject* parent)
     : QStyledItemDelegate(parent), model_(model) {}
 
@@ -35,21 +62,9 @@ void NodeDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                          const QModelIndex& index) const {
     const Node* node = model_.nodeOf(index);
     if (node == nullptr) return;
-    QStyleOptionViewItem opt = option;
-    initStyleOption(&opt, index);
-    const bool selected = opt.state & QStyle::State_Selected;
+    const bool selected = option.state & QStyle::State_Selected;
     const NodeLook look = NodeLookFor(node->level(), node->text(), selected);
-
-    opt.state &= ~(QStyle::State_Selected | QStyle::State_HasFocus | QStyle::State_MouseOver);
-    opt.font.setBold(look.style == NodeFontStyle::Bold);
-    opt.font.setItalic(look.style == NodeFontStyle::Italic);
-    opt.fontMetrics = QFontMetrics(opt.font);
-    const QColor text = ColourOf(look.colour);
-    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
-        opt.palette.setColor(group, QPalette::Text, text);
-        opt.palette.setColor(group, QPalette::WindowText, text);
-    }
-    opt.backgroundBrush = Qt::NoBrush;
+    const QStyleOptionViewItem opt = nodeOption(option, index, look);
 
     const QWidget* widget = opt.widget;
     QStyle* style = widget ? widget->style() : QApplication::style();
@@ -62,6 +77,46 @@ void NodeDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
         painter->fillRect(label, QColor(192, 192, 192));
     }
     style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, widget);
+}
+
+QStyleOptionViewItem NodeDelegate::nodeOption(const QStyleOptionViewItem& option,
+                                              const QModelIndex& index,
+                                              const NodeLook& look) const {
+    QStyleOptionViewItem opt = option;
+    initStyleOption(&opt, index);
+    opt.state &= ~(QStyle::State_Selected | QStyle::State_HasFocus | QStyle::State_MouseOver);
+    opt.font.setBold(look.style == NodeFontStyle::Bold);
+    opt.font.setItalic(look.style == NodeFontStyle::Italic);
+    opt.fontMetrics = QFontMetrics(opt.font);
+    const QColor text = ColourOf(look.colour);
+    for (auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled}) {
+        opt.palette.setColor(group, QPalette::Text, text);
+        opt.palette.setColor(group, QPalette::WindowText, text);
+    }
+    opt.backgroundBrush = Qt::NoBrush;
+    return opt;
+}
+
+bool NodeDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
+                             const QStyleOptionViewItem& option, const QModelIndex& index) {
+    const Node* node = model_.nodeOf(index);
+    if (event->type() != QEvent::ToolTip || node == nullptr || view == nullptr)
+        return QStyledItemDelegate::helpEvent(event, view, option, index);
+    const QStyleOptionViewItem opt =
+        nodeOption(option, index, NodeLookFor(node->level(), node->text(), false));
+    const QWidget* widget = opt.widget;
+    QStyle* style = widget ? widget->style() : QApplication::style();
+    // The room the style gives the text, as far as the viewport shows it,
+    // less the margins the style keeps on both sides of it.
+    const QRect room = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, widget)
+                           .intersected(view->viewport()->rect());
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, widget) + 1;
+    if (opt.fontMetrics.horizontalAdvance(opt.text) <= room.width() - 2 * margin) {
+        QToolTip::hideText();
+        return true;
+    }
+    QToolTip::showText(event->globalPos(), TooltipText(opt.text), view->viewport(), option.rect);
+    return true;
 }
 
 QSize NodeDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {

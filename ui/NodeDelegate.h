@@ -12,10 +12,20 @@ class DocumentModel;
 
 QColor ColourOf(NodeColour colour);
 
+// The tooltip of a node the tree shows cut: its whole text up to
+// kTooltipLength characters, "…" for the rest, in lines of
+// kTooltipLineLength characters (a tooltip does not wrap a plain text, and
+// a long line seldom has blanks to wrap at). A character of two UTF-16 units
+// is never split.
+constexpr int kTooltipLength = 1000;
+constexpr int kTooltipLineLength = 100;
+QString TooltipText(const QString& text);
+
 // The look comes from NodeLookFor on every paint, so a node takes its new
 // colour as soon as it is drawn again. A selected node's label stands on
 // silver with its own text colour, with or without focus. The editor it
-// opens keeps a text to one line.
+// opens keeps a text to one line. A node whose text the view cuts with "…"
+// shows its whole text in a tooltip.
 class NodeDelegate : public QStyledItemDelegate {
     Q_OBJECT
 public:
@@ -29,8 +39,14 @@ public:
                           const QModelIndex& index) const override;
     void setModelData(QWidget* editor, QAbstractItemModel* model,
                       const QModelIndex& index) const override;
+    bool helpEvent(QHelpEvent* event, QAbstractItemView* view, const QStyleOptionViewItem& option,
+                   const QModelIndex& index) override;
 
 private:
+    // The option `node` is drawn with: its text, font style and colours.
+    QStyleOptionViewItem nodeOption(const QStyleOptionViewItem& option, const QModelIndex& index,
+                                    const NodeLook& look) const;
+
     const DocumentModel& model_;
 };
 

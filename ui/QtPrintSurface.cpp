@@ -33,6 +33,11 @@ QtPrintSurface::QtPrintSurface(QPrinter& printer, QPainter& painter, keyloft::Te
       pageWidth_(printer.width()),
       pageHeight_(printer.height()) {
     painter_.setFont(font_);
+    // Every line is laid out left to right from its indentation, as the tree
+    // shows it, whatever its first letter: a line that starts with a
+    // right-to-left word would otherwise begin at the right, its indentation
+    // after it. Right-to-left words keep their own order within the line.
+    painter_.setLayoutDirection(Qt::LeftToRight);
 }
 
 int QtPrintSurface::AverageCharWidth() const { return metrics_.averageCharWidth(); }

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QProxyStyle>
+#include <QScreen>
 #include <QSettings>
 #include <QStatusBar>
 #include <QToolBar>
@@ -299,9 +300,15 @@ void TForm1::LoadIniFromCommand(const QByteArray& path) { LoadIniFile(path); }
 
 void TForm1::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
-    // The outer width, frame included, never goes below 670 pixels.
+    // The outer width, frame included, never goes below 670 pixels, except
+    // on a screen narrower than that (at a high scaling): there the window
+    // takes the screen's available width, menu and status line in sight.
     const int frame = frameGeometry().width() - geometry().width();
-    setMinimumWidth(std::max(0, 670 - frame));
+    int outer = 670;
+    if (const QScreen* shown = screen())
+        outer = std::min(outer, shown->availableGeometry().width());
+    setMinimumWidth(std::max(0, outer - frame));
+    if (frameGeometry().width() > outer) resize(std::max(0, outer - frame), height());
 }
 
 QString TForm1::statusText() const { return statusText_->text(); }

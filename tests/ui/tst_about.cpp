@@ -3,6 +3,7 @@
 // tracking decide which control gets them, as with a real mouse.
 #define QTEST_QPA_MOUSE_HANDLING
 #include <QCursor>
+#include <QFrame>
 #include <QLabel>
 #include <QPainter>
 #include <QScreen>
@@ -45,6 +46,7 @@ private slots:
     void icons_data();
     void icons();
     void logoIsCutFromTopLeft();
+    void headingClearsTheBevels();
 
     void linkHover_data();
     void linkHover();
@@ -161,6 +163,30 @@ void TestAbout::logoIsCutFromTopLeft() {
     for (int y = 0; y < 105; ++y)
         for (int x = 0; x < 145; ++x) differing += shown.pixel(x, y) != expected.pixel(x, y);
     QCOMPARE(differing, 0);
+}
+
+// The white heading starts on the panel's bevels: its letters and their
+// shadow must leave the bevels' white rows (the panel's third and fourth)
+// whole, with a row of the panel's own colour between them and the letters.
+void TestAbout::headingClearsTheBevels() {
+    if (box->devicePixelRatio() != 1) QSKIP("pixels are counted at a device pixel ratio of 1");
+    auto* panel = control<QFrame>("Panel1");
+    QVERIFY(panel);
+    const QImage shown = panel->grab().toImage().convertToFormat(QImage::Format_RGB32);
+    // White pixels of a row, inside the bevels' side columns.
+    const auto whites = [&](int y) {
+        int count = 0;
+        for (int x = 4; x < shown.width() - 4; ++x)
+            count += shown.pixel(x, y) == qRgb(255, 255, 255);
+        return count;
+    };
+    const int inner = shown.width() - 8;
+    QCOMPARE(whites(2), inner);
+    QCOMPARE(whites(3), inner);
+    QCOMPARE(whites(4), 0);
+    int letters = 0;
+    for (int y = 5; y < 32; ++y) letters += whites(y);
+    QVERIFY2(letters > 100, qPrintable(QString::number(letters)));
 }
 
 void TestAbout::linkHover_data() {

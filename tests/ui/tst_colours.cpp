@@ -1,10 +1,13 @@
 // The node colours as the tree view really paints them: a grab of the view's
 // pixels, row by row. Glyphs are anti-aliased, so a text colour counts as
 // present when some pixels lie close to it, and as absent when none does.
+#include <QApplication>
+#include <QHelpEvent>
 #include <QImage>
 #include <QLineEdit>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QToolTip>
 #include <memory>
 
 #include "Document.h"
@@ -78,6 +81,8 @@ private slots:
     void selectionMovesTheSilver();
     void silverWithoutTheFocus();
     void commentingRecolours();
+    void tooltipOfACutText_data();
+    void tooltipOfACutText();
 
 private:
     // The view's pixels at the device pixel ratio of 1 the rows are measured in.
@@ -267,5 +272,60 @@ void ColoursTest::commentingRecolours() {
     QCOMPARE(CountNear(image, Row("colours.cfg"), kBlack, kTextTolerance), 0);
 }
 
+namespace {
+
+// `characters` (one string each) in lines of 100, up to 1000 of them, then
+// "…" when there are more: the tooltip of a cut text.
+QString InLines(const QStringList& characters) {
+    QStringList lines;
+    for (qsizetype i = 0; i < std::min<qsizetype>(characters.size(), 1000); i += 100)
+        lines << characters.mid(i, 100).join(QString());
+    return lines.join('\n') + (characters.size() > 1000 ? QString(QChar(0x2026)) : QString());
+}
+
+QStringList Repeated(const QString& character, int times) {
+    QStringList list;
+    for (int i = 0; i < times; ++i) list << character;
+    return list;
+}
+
+}  // namespace
+
+void ColoursTest::tooltipOfACutText_data() {
+    QTest::addColumn<int>("level");
+    QTest::addColumn<QStringList>("characters");  // of the node's text
+    QTest::addColumn<bool>("cut");
+
+    QTest::newRow("short key") << 2 << QStringList{"k", "=", "1"} << false;
+    QTest::newRow("long section name")
+        << 1 << (QStringList{"["} + Repeated("n", 300) + QStringList{"]"}) << true;
+    QTest::newRow("10,000-character line")
+        << 2 << (QStringList{"k", "="} + Repeated("v", 9998)) << true;
+    QTest::newRow("exactly 1,000 characters") << 2 << Repeated("w", 1000) << true;
+    QTest::newRow("characters of two units")
+        << 2 << Repeated(QString::fromUcs4(U"\U0001F600"), 1001) << true;
+}
+
+// A node the tree cuts with "…" shows its whole text in a tooltip, in lines
+// of 100 characters up to 1000; a node shown whole has none.
+void ColoursTest::tooltipOfACutText() {
+    QFETCH(int, level);
+    QFETCH(QStringList, characters);
+    QFETCH(bool, cut);
+    keyloft::Document& doc = window_->document();
+    Node* parent = level == 1 ? doc.First() : NodeNamed("[Main]");
+    Node* node = doc.AddChild(parent, characters.join(QString()).toStdString());
+    auto* view = window_->treeView();
+    window_->selectNode(node);
+    const QRect rect = view->visualRect(window_->model()->indexOf(node));
+    QVERIFY(view->viewport()->rect().contains(rect.center()));
+    QToolTip::hideText();
+
+    QHelpEvent event(QEvent::ToolTip, rect.center(), view->viewport()->mapToGlobal(rect.center()));
+    QApplication::sendEvent(view->viewport(), &event);
+    QCOMPARE(QToolTip::isVisible(), cut);
+    if (cut) QCOMPARE(QToolTip::text(), InLines(characters));
+    QToolTip::hideText();
+}
 QTEST_MAIN(ColoursTest)
 #include "tst_colours.moc"

@@ -6,7 +6,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QClipboard>
+#include <QCursor>
 #include <QFile>
+#include <QGuiApplication>
 #include <QItemSelectionModel>
 #include <QLineEdit>
 #include <QTemporaryDir>
@@ -34,6 +36,7 @@ using keyloft::test::Shown;
 using keyloft::test::ShowWindow;
 using keyloft::test::Tree;
 using keyloft::test::Type;
+using keyloft::ui::DocumentModel;
 
 namespace {
 
@@ -127,6 +130,8 @@ private slots:
     void commentKey();
     void commentSection_data();
     void commentSection();
+    void commentVisitsOnlyLaidOutRows_data();
+    void commentVisitsOnlyLaidOutRows();
 
     void charactersTheFileCannotHold();
     void emptyDocument_data();
@@ -986,6 +991,119 @@ void EditingTest::commentSection() {
     QCOMPARE(doc.ItemsChanged, after != before);
     // Only a key's own change is reported.
     QCOMPARE(window->statusText(), status);
+}
+
+namespace {
+
+// The two kinds of file a large section is commented in.
+enum class Shape { ManySections, FewSections };
+
+// A file of many small sections then one of `keys` keys named [big], or the
+// same large section between two small ones; commented throughout when
+// `commented`.
+QByteArray LargeSectionFile(Shape shape, int keys, bool commented) {
+    const QByteArray mark = commented ? ";" : "";
+    QByteArray bytes;
+    const int before = shape == Shape::ManySections ? 2000 : 1;
+    for (int i = 0; i < before; ++i) bytes += "[s" + QByteArray::number(i) + "]\nk=1\n";
+    bytes += mark + "[big]\n";
+    for (int i = 0; i < keys; ++i) bytes += mark + "k" + QByteArray::number(i) + "=v\n";
+    bytes += "[z]\ny=1\n";
+    return bytes;
+}
+
+}  // namespace
+
+Q_DECLARE_METATYPE(Shape)
+
+void EditingTest::commentVisitsOnlyLaidOutRows_data() {
+    QTest::addColumn<Shape>("shape");
+    QTest::addColumn<bool>("folded");    // Expand all and Collapse all ran first
+    QTest::addColumn<bool>("expanded");  // the section is expanded when commented
+    QTest::addColumn<QString>("action");
+
+    for (const Shape shape : {Shape::ManySections, Shape::FewSections}) {
+        for (const bool folded : {false, true}) {
+            for (const bool expanded : {false, true}) {
+                for (const char* action : {"actRemark", "actRemoveComment"}) {
+                    QTest::addRow("%s, %s, %s, %s",
+                                  shape == Shape::ManySections ? "many sections" : "few sections",
+                                  folded ? "after folding" : "after the load",
+                                  expanded ? "expanded" : "collapsed", action)
+                        << shape << folded << expanded << QString(action);
+                }
+            }
+        }
+    }
+}
+
+// Commenting a large section makes the view look at no row it does not lay
+// out: a collapsed section's keys once cost a scan of every shown row each.
+// The rows the view visits while it takes in the change of the keys' texts
+// are counted, not timed.
+void EditingTest::commentVisitsOnlyLaidOutRows() {
+    QFETCH(Shape, shape);
+    QFETCH(bool, folded);
+    QFETCH(bool, expanded);
+    QFETCH(QString, action);
+    constexpr int kKeys = 3000;
+    const bool comment = action == "actRemark";
+
+    auto window = OpenWindow(LargeSectionFile(shape, kKeys, !comment));
+    QVERIFY(window);
+    if (folded) {
+        QVERIFY(Run(*window, "actExpandAll").finished);
+        QVERIFY(Run(*window, "actCollapseAll").finished);
+    }
+    const QString name = comment ? "[big]" : ";[big]";
+    Node* section = NodeNamed(*window, name);
+    QVERIFY(section);
+    Select(*window, name);
+    DocumentModel* model = window->model();
+    const QModelIndex sectionIndex = model->indexOf(section);
+    window->treeView()->setExpanded(sectionIndex, expanded);
+    QCOMPARE(window->treeView()->isExpanded(sectionIndex), expanded);
+
+    // The section's own row is announced first, then the range of its keys;
+    // this slot runs after the view's. The wait cursor shows while the texts
+    // change and while the walk expands the section.
+    quint64 mark = 0;
+    qint64 visited = -1;
+    int busyMoments = 0;
+    int moments = 0;
+    const auto busy = [&] {
+        ++moments;
+        const QCursor* cursor = QGuiApplication::overrideCursor();
+        if (cursor != nullptr && cursor->shape() == Qt::WaitCursor) ++busyMoments;
+    };
+    const auto counting =
+        QObject::connect(model, &QAbstractItemModel::dataChanged, [&](const QModelIndex& topLeft) {
+            if (topLeft == sectionIndex) mark = model->indexLookups();
+            if (topLeft.parent() == sectionIndex) {
+                visited = static_cast<qint64>(model->indexLookups() - mark);
+                busy();
+            }
+        });
+    const auto expanding = QObject::connect(window->treeView(), &QTreeView::expanded, busy);
+    const Outcome out = Run(*window, action.toLatin1().constData(), {"Yes"});
+    QObject::disconnect(counting);
+    QObject::disconnect(expanding);
+    QVERIFY2(out.finished, qPrintable(out.description));
+    QCOMPARE(moments, expanded ? 1 : 2);
+    QCOMPARE(busyMoments, moments);
+    QVERIFY(QGuiApplication::overrideCursor() == nullptr);
+
+    // A few lookups for each laid-out row; the model makes the range's two
+    // ends itself.
+    QVERIFY2(visited >= 0, "no change of the keys was announced");
+    QVERIFY2(visited <= (expanded ? 4 * kKeys : 0) + 2,
+             qPrintable(QString("the view visited %1 rows").arg(visited)));
+    const QString prefix = comment ? ";" : "";
+    QCOMPARE(Shown(*window, section), prefix + "[big]");
+    QCOMPARE(Shown(*window, section->child(0)), prefix + "k0=v");
+    QCOMPARE(SelectedText(*window), prefix + "k" + QString::number(kKeys - 1) + "=v");
+    QVERIFY(IsShown(*window, window->selectedNode()));
+    QCOMPARE(Shown(*window, NodeNamed(*window, "y=1")->parent()), QString("[z]"));
 }
 
 // --- Encoding and the empty document ------------------------------------------

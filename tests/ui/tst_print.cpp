@@ -8,6 +8,7 @@
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QtTest>
+#include <algorithm>
 #include <cmath>
 
 #include "Document.h"
@@ -38,6 +39,7 @@ private slots:
     void fillsPagesByTheLineHeight();
     void decodesNodeTexts_data();
     void decodesNodeTexts();
+    void laysOutRightToLeftLinesFromTheirIndentation();
     void printsTheDocumentAsItWasWhenAsked();
     void refusesASecondPrintWhileLayingOut();
     void emptyDocumentPrintsNothing();
@@ -258,6 +260,30 @@ void TestPrint::decodesNodeTexts() {
     const Pages pages = PrintFrom(*window);
     QCOMPARE(pages.size(), 1);
     QCOMPARE(Text(pages[0]), (QStringList{name, "  [s]", key}));
+}
+
+// A line whose first letter reads right to left starts at its indentation,
+// as in the tree; its right-to-left run reads from right to left within it.
+// pdftotext gives such a run's letters one by one, left to right as printed.
+void TestPrint::laysOutRightToLeftLinesFromTheirIndentation() {
+    const QString key = QString(
+        "\u05E2\u05D1\u05E8\u05D9\u05EA=\u05E9\u05DC\u05D5\u05DD "
+        "\u05E2\u05D5\u05DC\u05DD");
+    auto window = OpenWindow(("[s]\r\n" + key + "\r\nafter=1\r\n").toUtf8());
+    QVERIFY(window);
+    const Pages pages = PrintFrom(*window);
+    QCOMPARE(pages.size(), 1);
+    const QStringList lines = Text(pages[0]);
+    QCOMPARE(lines.size(), 4);
+    QCOMPARE(lines[1], QString("  [s]"));
+    QCOMPARE(lines[3], QString("    after=1"));
+    QString printed = lines[2];
+    QVERIFY2(printed.startsWith("    ") && !printed.startsWith("     "), qPrintable(printed));
+    printed.remove(' ');
+    QString visual = key;
+    visual.remove(' ');
+    std::reverse(visual.begin(), visual.end());
+    QCOMPARE(printed, visual);
 }
 
 // Between pages the window takes commands: Close INI clears the tree while
