@@ -3,16 +3,22 @@
 // --dry-run, against `diff -u`; twenty writers on one file at once.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "Commenting.h"
+#include "Document.h"
+#include "IniFile.h"
 #include "TestHelpers.h"
 
 namespace keyloft {
 namespace {
 
 using test::DataPath;
+using test::DumpOf;
+using test::LoadText;
 using test::ReadBytes;
 using test::RunTool;
 using test::SameMtime;
@@ -89,13 +95,13 @@ const std::vector<CliCase> kCases = {
     {{"set", "FILE", "General", "indent", "deep"}, 0},
     {{"set", "FILE", "General", "indent", "shallow"},
      0,
-     {{"  indent = deep  \r\n", "indent=shallow\r\n"}}},
+     {{"  indent = deep  \r\n", "  indent = shallow  \r\n"}}},
     {{"set", "FILE", "General", "mode", "slow"}, 0, {{"mode=fast\n", "mode=slow\n"}}},
     {{"set", "FILE", "General", "added", "1"}, 0, {{kGeneral2, kGeneral2 + "added=1\r\n"}}},
     {{"set", "FILE", "General", "old", "2"}, 0, {{kGeneral2, kGeneral2 + "old=2\r\n"}}},
     {{"set", "FILE", "New", "k", "v"}, 0, {{"kept=no\r\n", "kept=no\r\n[New]\r\nk=v\r\n"}}},
-    {{"set", "FILE", "--", "Paths", "home", "-x"}, 0, {{"home = /srv/home\r\n", "home=-x\r\n"}}},
-    {{"set", "LINK", "Paths", "home", "/home"}, 0, {{"home = /srv/home\r\n", "home=/home\r\n"}}},
+    {{"set", "FILE", "--", "Paths", "home", "-x"}, 0, {{"home = /srv/home\r\n", "home = -x\r\n"}}},
+    {{"set", "LINK", "Paths", "home", "/home"}, 0, {{"home = /srv/home\r\n", "home = /home\r\n"}}},
     {{"set", "--existing", "FILE", "New", "k", "v"}, 1, {}, "", "no section [New]"},
     {{"set", "FILE", "General", "nokey", "v", "--existing"},
      1,
@@ -117,9 +123,13 @@ const std::vector<CliCase> kCases = {
     {{"comment", "FILE", "General"},
      0,
      {{kGeneral1,
-       ";[General]\r\n;name=Keyloft\r\n;indent=deep\r\n;old=1\r\n; plain comment\r;mode=fast\n"
+       ";[General]\r\n;name=Keyloft\r\n  ;indent = deep  \r\n;old=1\r\n; plain "
+       "comment\r;mode=fast\n"
        ";broken line\r\n"},
       {kGeneral2, ";[General]\r\n;extra=1\r\n;name=second\r\n"}}},
+    {{"comment", "FILE", "General", "indent"},
+     0,
+     {{"  indent = deep  \r\n", "  ;indent = deep  \r\n"}}},
     {{"comment", "FILE", "General", "old"}, 1, {}, "", "This line is already commented"},
     {{"comment", "FILE", "Retired"}, 1, {}, "", "This line is already commented"},
     {{"comment", "FILE", "Nope", "k"}, 1, {}, "", "no section [Nope]"},
@@ -276,6 +286,89 @@ TEST(CliCommands, BytesOutputAndExitCodeOfEachCommand) {
         old.st_mtim = {1000000000, 0};
         EXPECT_TRUE(SameMtime(StatOf(scene.file), old)) << "the file was written";
         EXPECT_FALSE(test::fs::exists(scene.file + ".in1"));
+    }
+}
+
+// The editor's commands through the core on the same fixture: the exact
+// bytes a save writes after each, and the reload shows exactly the edited
+// tree. Nodes are numbered in tree order (0 is the root).
+struct CoreCase {
+    const char* what;
+    std::function<void(Document&)> edit;
+    std::vector<Edit> edits;
+};
+
+auto CommentAt(std::size_t index, bool comment) {
+    return [=](Document& doc) { SetCommented(doc, doc.NodeAt(index), comment); };
+}
+auto TextAt(std::size_t index, std::string text) {
+    return [=](Document& doc) { doc.SetText(doc.NodeAt(index), text); };
+}
+
+const std::string kGeneral1Commented =
+    ";[General]\r\n;name=Keyloft\r\n  ;indent = deep  \r\n;old=1\r\n; plain "
+    "comment\r;mode=fast\n;broken line\r\n";
+
+const CoreCase kCoreCases[] = {
+    {"Comment a key puts one byte in front of it",
+     CommentAt(3, true),
+     {{"  indent = deep  \r\n", "  ;indent = deep  \r\n"}}},
+    {"Comment a section and its keys", CommentAt(1, true), {{kGeneral1, kGeneral1Commented}}},
+    {"Comment then Remove Comment gives the bytes back",
+     [](Document& doc) {
+         SetCommented(doc, doc.NodeAt(1), true);
+         SetCommented(doc, doc.NodeAt(1), false);
+     },
+     {{";old=1\r\n", "old=1\r\n"}}},  // the mark of every key goes, as the editor's does
+    {"Remove Comment on a key", CommentAt(4, false), {{";old=1\r\n", "old=1\r\n"}}},
+    {"Remove Comment on a section and its keys",
+     CommentAt(16, false),
+     {{";[Retired]\r\n;gone=yes\r\n", "[Retired]\r\ngone=yes\r\n"}}},
+    {"Edit Line: a new value keeps the layout",
+     TextAt(3, "indent=shallow"),
+     {{"  indent = deep  \r\n", "  indent = shallow  \r\n"}}},
+    {"Edit Line: a new value of a commented key",
+     TextAt(4, ";old=2"),
+     {{";old=1\r\n", ";old=2\r\n"}}},
+    {"Edit Line: a new key writes the text",
+     TextAt(3, "depth=deep"),
+     {{"  indent = deep  \r\n", "depth=deep\r\n"}}},
+    {"Edit Line: a key commented by hand writes the text",
+     TextAt(3, ";indent=deep"),
+     {{"  indent = deep  \r\n", ";indent=deep\r\n"}}},
+    {"Edit Line: the value back gives the line back",
+     [](Document& doc) {
+         doc.SetText(doc.NodeAt(8), "home=/x");
+         doc.SetText(doc.NodeAt(8), "home=/srv/home");
+     },
+     {}},
+    {"Edit Line on a section", TextAt(7, "[Roads]"), {{"[Paths]\r\n", "[Roads]\r\n"}}},
+    {"Delete a key",
+     [](Document& doc) { doc.Delete(doc.NodeAt(8)); },
+     {{"home = /srv/home\r\n", ""}}},
+    {"Delete a section",
+     [](Document& doc) { doc.Delete(doc.NodeAt(7)); },
+     {{"\r\n[Paths]\r\nhome = /srv/home\r\n[two] ; note\r\nhome=again\r\n", ""}}},
+    {"New Key",
+     [](Document& doc) { doc.AddChild(doc.NodeAt(7), "k=v"); },
+     {{"home=again\r\n", "home=again\r\nk=v\r\n"}}},
+    {"New Section",
+     [](Document& doc) { doc.AddChild(doc.First(), "[New]"); },
+     {{"kept=no\r\n", "kept=no\r\n[New]\r\n"}}},
+};
+
+TEST(CoreCommands, BytesAfterEachEditorCommand) {
+    const std::string fixture = ReadBytes(DataPath(kFixture));
+    for (const CoreCase& c : kCoreCases) {
+        SCOPED_TRACE(c.what);
+        Document doc;
+        LoadText(doc, fixture, "settings.ini");
+        c.edit(doc);
+        const std::string saved = SerializeDocument(doc);
+        EXPECT_EQ(saved, Applied(fixture, c.edits));
+        Document again;
+        LoadText(again, saved, "settings.ini");
+        EXPECT_EQ(DumpOf(again), DumpOf(doc));
     }
 }
 
