@@ -38,7 +38,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-using keyloft::PendingSaveName;
+using keyloft::IsPendingSaveName;
 using keyloft::ReplaceFileWithBackup;
 
 constexpr std::size_t kBlock = 1 << 20;
@@ -201,7 +201,6 @@ int main(int argc, char** argv) {
     const std::string name = "settings.ini";
     const std::string target = folder + "/" + name;
     const std::string backup = target + ".in1";
-    const std::string pending = PendingSaveName(name);
     const Content a('a', megabytes), b('b', megabytes + 1);
 
     int failures = 0;
@@ -261,15 +260,18 @@ int main(int argc, char** argv) {
         if (hasBackup && !now->In(backup)) fail(rounds, "the backup is not the old file");
         if (holdsNew && !hasBackup) fail(rounds, "the new file is in place without a backup");
         const std::set<std::string> names = Names(folder);
+        std::string pending;
         for (const std::string& left : names) {
-            if (left != name && left != name + ".in1" && left != pending) {
+            if (IsPendingSaveName(name, left) && pending.empty()) {
+                pending = left;
+            } else if (left != name && left != name + ".in1") {
                 fail(rounds, "left behind: " + left);
             }
         }
         if (wasKilled) ++(holdsNew ? newWritten : hasBackup ? oldWithBackup : oldKept);
         if (holdsOld || holdsNew) now = holdsNew ? next : now;
 
-        if (names.contains(pending)) {
+        if (!pending.empty()) {
             // Killed between naming the new file and the rename: the next
             // save must remove that name and succeed.
             ++pendingLeft;
