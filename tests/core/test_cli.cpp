@@ -16,6 +16,8 @@
 namespace keyloft {
 namespace {
 
+using namespace std::string_literals;
+
 using test::DataPath;
 using test::DumpOf;
 using test::LoadText;
@@ -47,7 +49,10 @@ struct CliCase {
     std::string err = {};
     std::string input = {};
     bool backupThere = false;  // FILE.in1 exists before the run
+    std::string file = {};     // FILE's bytes, when not the fixture's
 };
+
+const std::string kNulFile = "[s]\nb=x\0y\nc=3\n[t]\nd=4\n"s;
 
 const std::string kFixture = "shell_edits.ini";
 
@@ -141,8 +146,41 @@ const std::vector<CliCase> kCases = {
     {{"uncomment", "FILE", "General", "name"}, 1, {}, "", "No comment on selected line"},
     {{"uncomment", "FILE", "Paths"}, 1, {}, "", "No comment on selected line"},
 
+    // Files the tool does not change or read: one that holds a NUL (the
+    // reading stops there, so a change before it would be the only one
+    // other readers do not see), a device.
+    {{"set", "FILE", "t", "d", "5"},
+     1,
+     {},
+     "",
+     "line 2 holds a NUL byte: the file is not changed",
+     "",
+     false,
+     kNulFile},
+    {{"comment", "FILE", "s"},
+     1,
+     {},
+     "",
+     "line 2 holds a NUL byte: the file is not changed",
+     "",
+     false,
+     kNulFile},
+    {{"del", "--backup", "FILE", "s", "b"},
+     1,
+     {},
+     "",
+     "line 2 holds a NUL byte: the file is not changed",
+     "",
+     false,
+     kNulFile},
+    {{"get", "FILE", "s", "b"}, 0, {}, "x\n", "", "", false, kNulFile},
+    {{"get", "DEVICE", "s"}, 1, {}, "", "File access denied."},
+    {{"set", "DEVICE", "s", "k", "v"}, 1, {}, "", "File access denied."},
+
     // Usage.
     {{"--version"}, 0, {}, "keyloft-ini 1.0\n"},
+    {{"--version", "FILE"}, 2, {}, "", "--version takes no further arguments"},
+    {{"--help", "dump"}, 2, {}, "", "--help takes no further arguments"},
     {{}, 2},
     {{"frob", "FILE"}, 2},
     {{"get", "FILE"}, 2},
@@ -195,11 +233,13 @@ struct Scene {
         if (arg == "FILE") return file;
         if (arg == "LINK") return link;
         if (arg == "MISSING") return dir / "missing.ini";
+        if (arg == "DEVICE") return "/dev/null";
         return arg;
     }
     std::string PathIn(const std::vector<std::string>& args) const {
         for (const auto& a : args) {
-            if (a == "FILE" || a == "LINK" || a == "MISSING" || a == "-") return Path(a);
+            if (a == "FILE" || a == "LINK" || a == "MISSING" || a == "DEVICE" || a == "-")
+                return Path(a);
         }
         return "";
     }
@@ -213,9 +253,10 @@ struct Scene {
 };
 
 TEST(CliCommands, BytesOutputAndExitCodeOfEachCommand) {
-    const std::string fixture = ReadBytes(DataPath(kFixture));
+    const std::string shellEdits = ReadBytes(DataPath(kFixture));
     for (const CliCase& c : kCases) {
         SCOPED_TRACE(::testing::PrintToString(c.args));
+        const std::string& fixture = c.file.empty() ? shellEdits : c.file;
         std::string result;  // the file after the real run
         {
             Scene scene(fixture, c.backupThere);
@@ -229,7 +270,7 @@ TEST(CliCommands, BytesOutputAndExitCodeOfEachCommand) {
             EXPECT_EQ(run.exitCode, c.exit);
             if (c.exit == 2) {
                 EXPECT_EQ(run.out, "");
-                EXPECT_TRUE(run.err.starts_with("keyloft-ini: ") &&
+                EXPECT_TRUE(run.err.starts_with("keyloft-ini: " + c.err) &&
                             run.err.find("--help") != std::string::npos)
                     << run.err;
             } else {
@@ -260,10 +301,10 @@ TEST(CliCommands, BytesOutputAndExitCodeOfEachCommand) {
         }
 
         // The same change with --dry-run: nothing written, the change shown
-        // as diff -u shows it.
-        if (!Writes(c.args) || c.exit == 2 || c.backupThere || c.args[1] == "MISSING") continue;
+        // as diff -u shows it, the exit code and error of the real run.
+        if (!Writes(c.args) || c.exit == 2 || c.args[1] == "MISSING") continue;
         SCOPED_TRACE("with --dry-run");
-        Scene scene(fixture, false);
+        Scene scene(fixture, c.backupThere);
         std::vector<std::string> args = {c.args[0], "--dry-run"};
         for (std::size_t i = 1; i < c.args.size(); ++i) args.push_back(scene.Path(c.args[i]));
         const ToolRun run = RunTool(args);
@@ -285,7 +326,7 @@ TEST(CliCommands, BytesOutputAndExitCodeOfEachCommand) {
         struct stat old {};
         old.st_mtim = {1000000000, 0};
         EXPECT_TRUE(SameMtime(StatOf(scene.file), old)) << "the file was written";
-        EXPECT_FALSE(test::fs::exists(scene.file + ".in1"));
+        EXPECT_EQ(test::fs::exists(scene.file + ".in1"), c.backupThere);
     }
 }
 
@@ -379,6 +420,16 @@ TEST(CliCommands, HelpListsEveryCommand) {
     for (const char* word : {"dump", "sections", "get", "set", "del", "comment", "uncomment",
                              "lint", "--existing", "--backup", "--dry-run", "flock"}) {
         EXPECT_NE(run.out.find(word), std::string::npos) << word;
+    }
+    // An output that cannot be written is a failure that says so.
+    for (const char* option : {"--help", "--version"}) {
+        SCOPED_TRACE(option);
+        const ToolRun full =
+            StartedProgram(
+                {"sh", "-c", std::string(KEYLOFT_INI_EXE) + " " + option + " >/dev/full"})
+                .Wait();
+        EXPECT_EQ(full.exitCode, 1);
+        EXPECT_TRUE(full.err.starts_with("keyloft-ini: cannot write the output: ")) << full.err;
     }
 }
 
