@@ -55,10 +55,13 @@ a header's brackets, KEY the text before the first "=" of an uncommented line,
 both without the blanks around them. Sections that share a name are searched
 in file order; get, set and del work on the first line of that key.
 
-Lines the command does not change are written back byte for byte. The file
-is replaced atomically, keeping its mode and owner, through a symbolic link
-if it is one. Options may stand anywhere after the command word; "--" ends
-them.
+Lines the command does not change are written back byte for byte; set
+changes only the value's bytes of an existing line, comment and uncomment
+one ";". The file is replaced atomically, keeping its mode, owner and group,
+through a symbolic link if it is one (written in place when it has other
+hard links or a new file could not keep its owner and group). A file this
+user may not write, or one that holds a NUL byte, is not changed. Options
+may stand anywhere after the command word; "--" ends them.
   --existing  a missing section or key is an error instead of being added
   --backup    keep the old file as FILE.in1 (an existing FILE.in1 is an error)
   --dry-run   change nothing; print the change as a unified diff
