@@ -13,15 +13,22 @@ namespace keyloft {
 
 namespace {
 
-// Whether the reading takes `line` as a node of `level`: a header for a
-// section, a section's line for a key.
-bool ReadsAsLevel(std::string_view line, int level) {
+// The text the reading gives `line` as a node of `level` (a header for a
+// section, a section's line for a key), into `text`; false when it drops
+// the line or reads it as the other kind.
+bool ReadAtLevel(const std::string& line, int level, std::string& text) {
     const char* a = line.data();
     const char* b = a + line.size();
-    const auto* eq =
-        static_cast<const char*>(line.empty() ? nullptr : std::memchr(a, '=', line.size()));
+    const auto* eq = static_cast<const char*>(std::memchr(a, '=', line.size()));
     const IniLineShape shape = ShapeOfLine(a, b, eq);
-    return shape.kind == (level == 1 ? IniLineShape::Header : IniLineShape::Line);
+    if (shape.kind != (level == 1 ? IniLineShape::Header : IniLineShape::Line)) return false;
+    if (shape.plain) {
+        text.assign(Trim(line));
+    } else {
+        std::string scratch;
+        text.assign(ReadText(line, scratch));
+    }
+    return true;
 }
 
 }  // namespace
@@ -37,21 +44,15 @@ void SetCommented(Document& doc, Node* node, bool comment) {
     // not at all when memory runs out.
     doc.RewriteLinesWithChildren(node, [comment](const Node* n, LineChange& change) {
         if (IsCommented(change.text) == comment) return false;
-        const std::string_view line = n->savedLine();
-        std::optional<std::string> next = comment ? CommentedLine(line) : UncommentedLine(line);
-        const std::string shown =
-            comment ? CommentedText(change.text) : UncommentedText(change.text);
-        if (!next) {
-            // A line whose first byte above 32 is no ";" although its text
-            // begins with one: the text is written as it stands.
-            change.text = shown;
-            return true;
-        }
+        std::optional<std::string> next =
+            comment ? CommentedLine(n->savedLine()) : UncommentedLine(n->savedLine());
         // The tree shows the new line as a reload reads it, unless the
-        // reading would drop it or take it as the other kind of node.
-        std::string scratch;
-        change.text =
-            ReadsAsLevel(*next, n->level()) ? std::string(ReadText(*next, scratch)) : shown;
+        // reading would drop it or take it as the other kind of node. A line
+        // whose first byte above 32 is no ";" although its text begins with
+        // one keeps to the text alone.
+        if (!next || !ReadAtLevel(*next, n->level(), change.text))
+            change.text = comment ? CommentedText(change.text) : UncommentedText(change.text);
+        if (!next) return true;
         change.line = std::move(*next);
         change.ownLine = true;
         return true;
