@@ -88,10 +88,13 @@ merge reads "[section]" headers and "key=value" lines; lines beginning with
 line without "=" is an error and nothing changes. Setting values a file
 already has writes nothing. uncomment refuses a key of a commented section.
 
-Lines the command does not change are written back byte for byte. The file
-is replaced atomically, keeping its mode and owner, through a symbolic link
-if it is one. Options may stand anywhere after the command word; "--" ends
-them.
+Lines the command does not change are written back byte for byte; set
+changes only the value's bytes of an existing line, comment and uncomment
+one ";". The file is replaced atomically, keeping its mode, owner and group,
+through a symbolic link if it is one (written in place when it has other
+hard links or a new file could not keep its owner and group). A file this
+user may not write, or one that holds a NUL byte, is not changed. Options
+may stand anywhere after the command word; "--" ends them.
   --existing  a missing file, section or key is an error instead of being added
   --backup    keep the old file as FILE.in1 (an existing FILE.in1 is an error)
   --dry-run   change nothing; print the change as a unified diff
@@ -368,6 +371,16 @@ bool NothingAt(const std::string& path) {
     return ::lstat(path.c_str(), &st) != 0 && errno == ENOENT;
 }
 
+// The line of `bytes` that holds the byte at `at`, counted from 1 as the
+// reading cuts lines (CR LF, a lone CR, a lone LF).
+std::size_t LineOf(const char* bytes, std::size_t at) {
+    std::size_t line = 1;
+    for (std::size_t i = 0; i < at; ++i) {
+        if (bytes[i] == '\n' || (bytes[i] == '\r' && (i + 1 >= at || bytes[i + 1] != '\n'))) ++line;
+    }
+    return line;
+}
+
 int Write(const Command& command) {
     const std::string& path = command.operands[0];
     std::vector<cli::Setting> settings;
@@ -396,7 +409,17 @@ int Write(const Command& command) {
     } else {
         if (create && !command.dryRun) created.emplace(path);
         lock.emplace(path, !command.noWait, SayWaiting);
-        Load(doc, path, ReadWholeFile(path), command.dryRun ? &before : nullptr);
+        FileBytes file = ReadWholeFile(path);
+        const char* const bytes = file.data.get();
+        Load(doc, path, std::move(file), command.dryRun ? &before : nullptr);
+        // The reading stops at a NUL: a change written before it would be the
+        // only one other readers do not see.
+        if (!doc.Tail().empty()) {
+            const std::size_t at = static_cast<std::size_t>(doc.Tail().data() - bytes);
+            Error(path, "line " + std::to_string(LineOf(bytes, at)) +
+                            " holds a NUL byte: the file is not changed");
+            return kFailed;
+        }
     }
 
     EditResult result;
@@ -418,6 +441,8 @@ int Write(const Command& command) {
     }
     if (result.outcome == EditOutcome::Unchanged) return kDone;
     if (command.dryRun) {
+        // What the save would refuse, a dry run refuses too.
+        CheckMayReplace(path, command.backup ? Backup::Keep : Backup::None);
         Print(UnifiedDiff(before, SerializeDocument(doc), path));
     } else {
         SaveIniFile(doc, path, command.backup);
@@ -454,21 +479,31 @@ void PrepareHeap() {
     mallopt(M_TOP_PAD, kUsualPad);
 }
 
+// Standard output written out: `status`, or a failure when it could not be.
+int Flushed(int status) {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "keyloft-ini: cannot write the output: %s\n", std::strerror(errno));
+        return kFailed;
+    }
+    return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::string first = argc > 1 ? argv[1] : "";
-    if (argc == 2 && first == "--help") {
-        Print(kUsage);
-        return std::fflush(stdout) == 0 ? kDone : kFailed;
-    }
-    if (argc == 2 && first == "--version") {
-        PrintLine("keyloft-ini 1.0");
-        return std::fflush(stdout) == 0 ? kDone : kFailed;
+    const bool info = first == "--help" || first == "--version";
+    if (argc == 2 && info) {
+        if (first == "--help")
+            Print(kUsage);
+        else
+            PrintLine("keyloft-ini 1.0");
+        return Flushed(kDone);
     }
     Command command;
     try {
         if (argc < 2) throw UsageError{"no command"};
+        if (info) throw UsageError{first + " takes no further arguments"};
         command = Parse(argc, argv);
     } catch (const UsageError& e) {
         std::fprintf(stderr, "keyloft-ini: %s\nTry \"keyloft-ini --help\".\n", e.message.c_str());
@@ -488,9 +523,5 @@ int main(int argc, char** argv) {
         Error(command.operands[0], locked.what());
         return kFailed;
     }
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "keyloft-ini: cannot write the output: %s\n", std::strerror(errno));
-        return kFailed;
-    }
-    return status;
+    return Flushed(status);
 }

@@ -7,11 +7,13 @@
 
 #include <algorithm>
 #include <new>
+#include <optional>
 
 #include "Encoding.h"
 #include "Failure.h"
 #include "IniReader.h"
 #include "ReserveMore.h"
+#include "Rules.h"
 #include "TreeObserver.h"
 #include "VectorState.h"
 
@@ -53,10 +55,24 @@ Node* Document::First() const { return s_->top->hasChildren() ? s_->top->child(0
 int Document::TopLevelCount() const { return s_->top->childCount(); }
 Node* Document::TopLevel(int row) const { return s_->top->child(row); }
 
-Document::TextChange Document::StoreText(Node* node, std::string_view text) {
+namespace {
+// The written line of a node whose line is empty but whose text is not: a
+// view with data, which tells it from no written line.
+constexpr char kEmptyLine[] = "";
+}  // namespace
+
+Document::TextChange Document::StoreText(Node* node, std::string_view text,
+                                         const std::string* line) {
     TextArena& arena = s_->nodes.arena;
     const std::string_view stored = arena.Store(text);
-    return {node, stored, arena.RefOfLast(stored)};
+    TextChange change{node, stored, arena.RefOfLast(stored)};
+    if (line == nullptr) return change;
+    const std::string_view fileLine = node != nullptr ? node->fileLine() : std::string_view();
+    change.keepsFileLine = !fileLine.empty() && *line == fileLine;
+    const bool unchanged = change.keepsFileLine && ReadsAs(fileLine, text);
+    if (!unchanged && *line != text)
+        change.written = line->empty() ? std::string_view(kEmptyLine, 0) : arena.Store(*line);
+    return change;
 }
 
 namespace {
@@ -70,19 +86,22 @@ bool FitsCompact(const Node* node, std::uint32_t ref, bool extended) {
 void Document::ReserveFor(const TextChange* changes, std::size_t n) {
     std::size_t extras = 0;
     for (std::size_t i = 0; i < n; ++i) {
-        if (!FitsCompact(changes[i].node, changes[i].ref, changes[i].node->Extended())) ++extras;
+        const TextChange& c = changes[i];
+        if (c.written.data() != nullptr || !FitsCompact(c.node, c.ref, c.node->Extended()))
+            ++extras;
     }
     NodeStore& store = s_->nodes;
     if (extras > store.freeExtras.size()) ReserveMore(store.extras, extras);
 }
 
-void Document::MakeExtended(Node* node, std::string_view text) noexcept {
+void Document::MakeExtended(Node* node, std::string_view text, std::string_view written) noexcept {
     NodeStore& store = s_->nodes;
     if (node->Extended()) {
         store.extras[node->start_].text = text;
+        store.extras[node->start_].written = written;
         return;
     }
-    const NodeStore::Extra extra{text, node->leading(), node->fileLine()};
+    const NodeStore::Extra extra{text, node->leading(), node->fileLine(), written};
     std::uint32_t id;
     if (!store.freeExtras.empty()) {
         id = store.freeExtras.back();
@@ -102,14 +121,15 @@ void Document::MakeExtended(Node* node, std::string_view text) noexcept {
 
 void Document::ApplyText(const TextChange& change) noexcept {
     Node* node = change.node;
-    if (FitsCompact(node, change.ref, node->Extended())) {
+    const bool written = change.written.data() != nullptr;
+    if (!written && FitsCompact(node, change.ref, node->Extended())) {
         node->SetKidsKind(Node::kArenaText);
         node->kids_ = change.ref;
     } else {
-        MakeExtended(node, change.text);
+        MakeExtended(node, change.text, change.written);
     }
     const std::string_view line = node->fileLine();
-    if (!line.empty() && ReadsAs(line, change.text))
+    if (!written && change.keepsFileLine && !line.empty() && ReadsAs(line, change.text))
         node->bits_ |= Node::kUnchanged;
     else
         node->bits_ &= ~Node::kUnchanged;
@@ -337,7 +357,9 @@ void Document::Delete(Node* node) {
 
 void Document::SetText(Node* node, std::string_view text) {
     if (node->text() == text) return;
-    const TextChange change = StoreText(node, text);
+    const std::optional<std::string> line =
+        node->level() == 2 ? LineWithNewValue(node->savedLine(), node->text(), text) : std::nullopt;
+    const TextChange change = StoreText(node, text, line ? &*line : nullptr);
     ReserveFor(&change, 1);
     ApplyText(change);
     const int row = node->row();

@@ -20,6 +20,15 @@ namespace keyloft {
 class TreeObserver;
 struct IniReadingEnd;
 
+// A node's new text and, with `ownLine`, the line a save writes for it: an
+// edit that keeps the bytes of the node's line (a comment mark put in or
+// taken out) gives the new line, which may differ from the text.
+struct LineChange {
+    std::string text;
+    std::string line;
+    bool ownLine = false;
+};
+
 class Document {
 public:
     Document();
@@ -59,7 +68,9 @@ public:
     void Delete(Node* node);
     // Replaces the node's text; setting the text it already has does nothing.
     // A text equal to the reading of the node's file line makes the line
-    // unchanged again: it is written back as it stood.
+    // unchanged again: it is written back as it stood. A key's new text that
+    // keeps its key and changes its value changes only the value's bytes of
+    // the line (LineWithNewValue); any other text is written as it stands.
     void SetText(Node* node, std::string_view text);
     // Sets the texts of children first..last of `parent` to what `rule`
     // returns for each, with one notification for the whole range. `rule`
@@ -70,6 +81,10 @@ public:
     // text changes or, when memory runs out, none.
     template <class Rule>
     void RewriteWithChildren(Node* node, Rule rule);
+    // The same with lines: `rule(const Node*, LineChange&)` gets the node's
+    // text in `change.text` and may set the line a save writes for it.
+    template <class Rule>
+    void RewriteLinesWithChildren(Node* node, Rule rule);
 
     // --- the file behind the document -------------------------------------
     // Line break of lines made in the editor: the one most lines of the
@@ -132,6 +147,11 @@ private:
         Node* node;
         std::string_view text;
         std::uint32_t ref;
+        // The line a save writes, when it is neither the text nor the file's
+        // line; no data otherwise.
+        std::string_view written = {};
+        // The node's file line is still what a save writes for it.
+        bool keepsFileLine = true;
     };
     class Builder;
     template <class Rule>
@@ -140,16 +160,17 @@ private:
     void Replace(std::unique_ptr<Storage> fresh);
     void ForgetPosition() const { cachedNode_ = nullptr; }
     void NotifyTextsChanged(Node* parent, int first, int last);
-    // Stores `text` for `node`; throws bad_alloc.
-    TextChange StoreText(Node* node, std::string_view text);
+    // Stores `text` for `node`, and `line` when it is given and needed;
+    // throws bad_alloc.
+    TextChange StoreText(Node* node, std::string_view text, const std::string* line = nullptr);
     // Makes room for the extra records `changes` need, so that ApplyText
     // cannot fail; throws bad_alloc.
     void ReserveFor(const TextChange* changes, std::size_t n);
     // Gives the node its new text; cannot fail after ReserveFor.
     void ApplyText(const TextChange& change) noexcept;
-    // Moves a node's fields to an extra record with the text `text`; needs
-    // room for one.
-    void MakeExtended(Node* node, std::string_view text) noexcept;
+    // Moves a node's fields to an extra record with the text `text` and the
+    // written line `written`; needs room for one.
+    void MakeExtended(Node* node, std::string_view text, std::string_view written = {}) noexcept;
 
     std::unique_ptr<Storage> s_;
     std::vector<TreeObserver*> observers_;
@@ -161,11 +182,18 @@ private:
 
 template <class Rule>
 void Document::RewriteChildren(Node* parent, int first, int last, Rule rule) {
-    Rewrite(parent, false, first, last, rule);
+    Rewrite(parent, false, first, last,
+            [&rule](const Node*, LineChange& change) { return rule(change.text); });
 }
 
 template <class Rule>
 void Document::RewriteWithChildren(Node* node, Rule rule) {
+    Rewrite(node, true, 0, node->childCount() - 1,
+            [&rule](const Node*, LineChange& change) { return rule(change.text); });
+}
+
+template <class Rule>
+void Document::RewriteLinesWithChildren(Node* node, Rule rule) {
     Rewrite(node, true, 0, node->childCount() - 1, rule);
 }
 
@@ -174,13 +202,15 @@ void Document::Rewrite(Node* parent, bool withParent, int first, int last, Rule 
     // Every new text is stored before any node changes, so that running out
     // of memory half-way leaves all of them as they were.
     std::vector<TextChange> changes;
-    std::string scratch;
+    LineChange change;
     auto consider = [&](Node* node) {
-        scratch.assign(node->text());
-        if (rule(scratch) && scratch != node->text()) {
-            ReserveMore(changes, 1);
-            changes.push_back(StoreText(node, scratch));
-        }
+        change.text.assign(node->text());
+        change.ownLine = false;
+        if (!rule(static_cast<const Node*>(node), change)) return;
+        const bool sameText = change.text == node->text();
+        if (sameText && (!change.ownLine || change.line == node->savedLine())) return;
+        ReserveMore(changes, 1);
+        changes.push_back(StoreText(node, change.text, change.ownLine ? &change.line : nullptr));
     };
     if (withParent) consider(parent);
     const bool parentChanged = !changes.empty();

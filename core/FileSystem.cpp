@@ -1,8 +1,10 @@
 // File access over POSIX calls; every failure becomes a FileError.
 #include "FileSystem.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/random.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -403,20 +405,89 @@ void CopyExtendedAttributes(const std::string& from, int to, const std::string& 
     }
 }
 
-// Gives the finished file its owner, attributes and mode. The owner comes
-// first: a change of owner clears the setuid and setgid bits, and setting an
-// ACL rewrites the group bits, so the exact mode is set last.
+// Gives the new file the replaced file's owner and group; false when this
+// user may not, and the file keeps this user's.
+bool TakeOverOwner(int fd, const struct stat& old) {
+    return ::fchown(fd, old.st_uid, old.st_gid) == 0;
+}
+
+// Gives the finished file its attributes and mode, after its owner: a change
+// of owner clears the setuid and setgid bits, and setting an ACL rewrites
+// the group bits, so the exact mode is set last.
 void TakeOverProtection(int fd, const struct stat* old, const std::string& target) {
     if (old == nullptr) {
         if (::fchmod(fd, 0666 & ~CurrentUmask()) != 0) ThrowFileError(errno, target);
         return;
     }
-    // Keeping the owner needs rights the user may not have: best effort.
-    if (::fchown(fd, old->st_uid, old->st_gid) != 0) {
-        [[maybe_unused]] const int ignored = ::fchown(fd, static_cast<uid_t>(-1), old->st_gid);
-    }
     CopyExtendedAttributes(target, fd, target);
     if (::fchmod(fd, old->st_mode & 07777) != 0) ThrowFileError(errno, target);
+}
+
+// Random bits for names no one else picks.
+std::uint64_t RandomBits() {
+    std::uint64_t bits = 0;
+    if (::getrandom(&bits, sizeof bits, 0) == static_cast<ssize_t>(sizeof bits)) return bits;
+    // No entropy source: the time and the process still differ between saves.
+    struct timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    return static_cast<std::uint64_t>(now.tv_nsec) ^
+           (static_cast<std::uint64_t>(now.tv_sec) << 20) ^
+           (static_cast<std::uint64_t>(::getpid()) << 44);
+}
+
+std::uint64_t Fnv1a(std::string_view bytes, std::uint64_t hash = 14695981039346656037ull) {
+    for (unsigned char c : bytes) hash = (hash ^ c) * 1099511628211ull;
+    return hash;
+}
+
+std::string Hex(std::uint64_t value, int digits) {
+    char text[17];
+    std::snprintf(text, sizeof text, "%0*llx", digits, static_cast<unsigned long long>(value));
+    return text;
+}
+
+// What names of a save's files begin with: "." + the file's name, or 16
+// hex digits made from it where a longer name would pass 255 bytes.
+std::string SaveNameBase(std::string_view fileName) {
+    constexpr std::size_t kLongestSuffix = 40;
+    if (fileName.size() + 1 + kLongestSuffix <= NAME_MAX) return "." + std::string(fileName);
+    return "." + Hex(Fnv1a(fileName), 16);
+}
+
+// The mark of a pending name: made from its random part and the file it
+// names, so that a file that merely has such a name does not carry it.
+std::string PendingMark(std::string_view random, std::uint64_t device, std::uint64_t inode) {
+    std::string bytes(random);
+    bytes += "/keyloft-save/" + std::to_string(device) + "/" + std::to_string(inode);
+    return Hex(Fnv1a(bytes) & 0xFFFFFFFFull, 8);
+}
+
+// Removes what saves of `fileName` killed between naming their new file and
+// the rename left in `folder`: names of the pending form whose mark fits the
+// file they name. A folder this user may not read is left alone.
+void RemoveLeftPendingSaves(const std::string& folder, std::string_view fileName) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return;
+    const int dirFd = ::dirfd(dir);
+    std::vector<std::string> left;
+    while (const struct dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        struct stat st {};
+        if (!IsPendingSaveName(fileName, name)) continue;
+        if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (S_ISREG(st.st_mode) && st.st_nlink == 1 &&
+            HasPendingMark(name, static_cast<std::uint64_t>(st.st_dev),
+                           static_cast<std::uint64_t>(st.st_ino)))
+            left.push_back(name);
+    }
+    for (const std::string& name : left) ::unlinkat(dirFd, name.c_str(), 0);
+    ::closedir(dir);
+}
+
+// Whether this user may open `target` for writing, by the kernel's own
+// check: a save never replaces a file the user could not write in place.
+void CheckMayWrite(const std::string& target) {
+    if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) ThrowFileError(errno, target);
 }
 
 // The new content on its way to the target: a nameless file while it is
@@ -450,21 +521,33 @@ public:
     NewFile& operator=(const NewFile&) = delete;
 
     int fd() const { return fd_; }
+    // Gives up the new file at once.
+    void Discard() {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+        if (!name_.empty()) ::unlink(name_.c_str());
+        name_.clear();
+    }
 
-    // Gives the nameless file the pending name and closes it.
-    void Name(const std::string& pendingPath) {
+    // Gives the nameless file a pending name of its own (a random part and
+    // the mark that tells it from any other file) and closes it.
+    void Name(const std::string& folder) {
         if (name_.empty()) {
             const std::string self = "/proc/self/fd/" + std::to_string(fd_);
-            auto link = [&] {
-                return ::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, pendingPath.c_str(),
-                                AT_SYMLINK_FOLLOW);
-            };
-            // A name left by a save killed since this one began is removed.
-            if (link() != 0 &&
-                (errno != EEXIST || ::unlink(pendingPath.c_str()) != 0 || link() != 0)) {
-                ThrowFileError(errno, target_);
+            struct stat st {};
+            if (::fstat(fd_, &st) != 0) ThrowFileError(errno, target_);
+            for (int tries = 0;; ++tries) {
+                const std::string pending = folder + "/" +
+                                            PendingSaveName(FileNameOfPath(target_), RandomBits(),
+                                                            static_cast<std::uint64_t>(st.st_dev),
+                                                            static_cast<std::uint64_t>(st.st_ino));
+                if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, pending.c_str(),
+                             AT_SYMLINK_FOLLOW) == 0) {
+                    name_ = pending;
+                    break;
+                }
+                if (errno != EEXIST || tries == 16) ThrowFileError(errno, target_);
             }
-            name_ = pendingPath;
         }
         const int fd = fd_;
         fd_ = -1;
@@ -548,13 +631,15 @@ FileBytes ReadWholeInput(const std::string& path) {
         }
         return ReadToEnd(STDIN_FILENO, expected, path);
     }
+    // A device is no file to read: opening one can have effects of its own,
+    // and reading one may never end.
     if (::stat(path.c_str(), &st) != 0) ThrowFileError(errno, path);
-    if (S_ISDIR(st.st_mode)) ThrowAccessDenied();
+    if (S_ISDIR(st.st_mode) || S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) ThrowAccessDenied();
     Fd fd(S_ISSOCK(st.st_mode) ? ConnectToSocket(path)
                                : ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY));
     if (fd.get() < 0) ThrowFileError(errno, path);
     if (::fstat(fd.get(), &st) != 0) ThrowFileError(errno, path);
-    if (S_ISDIR(st.st_mode)) ThrowAccessDenied();
+    if (S_ISDIR(st.st_mode) || S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode)) ThrowAccessDenied();
     return ReadToEnd(fd.get(), S_ISREG(st.st_mode) ? static_cast<std::size_t>(st.st_size) : 0,
                      path);
 }
@@ -564,14 +649,23 @@ bool IsExistingFile(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-std::string PendingSaveName(std::string_view fileName) {
-    std::string name = "." + std::string(fileName) + ".keyloft-save";
-    if (name.size() <= NAME_MAX) return name;
-    std::uint64_t hash = 14695981039346656037ull;  // FNV-1a
-    for (unsigned char c : fileName) hash = (hash ^ c) * 1099511628211ull;
-    char digits[17];
-    std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(hash));
-    return ".keyloft-save-" + std::string(digits);
+std::string PendingSaveName(std::string_view fileName, std::uint64_t random, std::uint64_t device,
+                            std::uint64_t inode) {
+    const std::string part = Hex(random, 16);
+    return SaveNameBase(fileName) + ".keyloft-save-" + part + "-" +
+           PendingMark(part, device, inode);
+}
+
+bool IsPendingSaveName(std::string_view fileName, std::string_view name) {
+    const std::string prefix = SaveNameBase(fileName) + ".keyloft-save-";
+    return name.size() == prefix.size() + 16 + 1 + 8 && name.starts_with(prefix) &&
+           name[prefix.size() + 16] == '-';
+}
+
+bool HasPendingMark(std::string_view name, std::uint64_t device, std::uint64_t inode) {
+    if (name.size() < 26) return false;
+    const std::string_view random = name.substr(name.size() - 25, 16);
+    return name.substr(name.size() - 8) == PendingMark(random, device, inode);
 }
 
 bool ReplaceFileWithBackup(const std::string& path, std::string_view content, Backup backup) {
@@ -580,21 +674,177 @@ bool ReplaceFileWithBackup(const std::string& path, std::string_view content, Ba
         backup);
 }
 
+namespace {
+
+// Copies the bytes of `from` (read from its start) to `to`.
+void CopyBytes(int from, int to, const std::string& target) {
+    std::vector<char> buffer(1 << 20);
+    for (off_t at = 0;;) {
+        const ssize_t n = ::pread(from, buffer.data(), buffer.size(), at);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ThrowFileError(errno, target);
+        }
+        if (n == 0) return;
+        WriteAll(to, {buffer.data(), static_cast<std::size_t>(n)}, target);
+        at += n;
+    }
+}
+
+void SyncFolder(const std::string& folder, const std::string& target) {
+    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.get() < 0 && errno != EACCES) ThrowFileError(errno, target);
+    if (dir.get() >= 0 && ::fsync(dir.get()) != 0) ThrowFileError(errno, target);
+}
+
+// The old bytes of a file written in place, kept under a name of their own
+// before the write begins: the backup, or a copy removed once the new bytes
+// are durable. A save killed meanwhile leaves them complete there.
+class OldBytesCopy {
+public:
+    OldBytesCopy(const std::string& target, Backup backup)
+        : target_(target), isBackup_(backup == Backup::Keep) {}
+    ~OldBytesCopy() {
+        if (fd_ >= 0) ::close(fd_);
+        // The backup stays unless the save failed with the old bytes back in
+        // place (or never held them); a copy goes unless it is all that
+        // holds them.
+        const bool drop =
+            isBackup_ ? !made_ || (!done_ && restored_) : !made_ || done_ || restored_;
+        if (!path_.empty() && drop) ::unlink(path_.c_str());
+    }
+    OldBytesCopy(const OldBytesCopy&) = delete;
+    OldBytesCopy& operator=(const OldBytesCopy&) = delete;
+
+    // Copies the bytes of the open file `from`, whose status is `old`, and
+    // makes the copy and its name durable.
+    void Make(int from, const struct stat& old) {
+        const std::string folder = FolderOf(target_);
+        if (isBackup_) {
+            path_ = BackupName(target_);
+            fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+        } else {
+            for (int tries = 0; fd_ < 0 && tries < 16; ++tries) {
+                path_ = folder + "/" + SaveNameBase(FileNameOfPath(target_)) + ".keyloft-old-" +
+                        Hex(RandomBits(), 16);
+                fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+                if (fd_ < 0 && errno != EEXIST) break;
+            }
+        }
+        if (fd_ < 0) {
+            const int err = errno;
+            path_.clear();
+            ThrowFileError(err, target_);
+        }
+        // Nobody the old file did not let read it may read the copy: it
+        // belongs to this user, in the old group where this user may give it
+        // that, and has the old bits for the others.
+        const bool sameGroup = ::fchown(fd_, static_cast<uid_t>(-1), old.st_gid) == 0;
+        const mode_t mode = 0600 | (old.st_mode & (sameGroup ? 0066 : 0006));
+        if (::fchmod(fd_, mode) != 0) ThrowFileError(errno, target_);
+        CopyBytes(from, fd_, target_);
+        if (::fsync(fd_) != 0) ThrowFileError(errno, target_);
+        SyncFolder(folder, target_);
+        made_ = true;
+    }
+
+    // Writes the old bytes back over `to` after a failed write.
+    void Restore(int to) noexcept {
+        try {
+            Fd in(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+            if (in.get() < 0) return;
+            const off_t size = ::lseek(in.get(), 0, SEEK_END);
+            if (size < 0 || ::lseek(to, 0, SEEK_SET) != 0) return;
+            CopyBytes(in.get(), to, target_);
+            if (::ftruncate(to, size) != 0 || ::fsync(to) != 0) return;
+            restored_ = true;
+        } catch (const std::exception&) {
+            // The copy keeps the old bytes.
+        }
+    }
+    void Done() { done_ = true; }
+
+private:
+    std::string target_;
+    bool isBackup_;
+    std::string path_;
+    int fd_ = -1;
+    bool made_ = false;
+    bool done_ = false;
+    bool restored_ = false;
+};
+
+// The save of a file that cannot be replaced by a new one without losing its
+// owner, its group or its other names: the old bytes are copied aside, then
+// the file itself is overwritten, cut to the new length and synced.
+bool WriteInPlace(const std::string& target, const ContentWriter& content, Backup backup) {
+    Fd fd(::open(target.c_str(), O_RDWR | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (fd.get() < 0) ThrowFileError(errno, target);
+    struct stat now {};
+    if (::fstat(fd.get(), &now) != 0) ThrowFileError(errno, target);
+    if (!S_ISREG(now.st_mode)) ThrowAccessDenied();
+    OldBytesCopy copy(target, backup);
+    copy.Make(fd.get(), now);
+    try {
+        if (::lseek(fd.get(), 0, SEEK_SET) != 0) ThrowFileError(errno, target);
+        off_t size = 0;
+        content([&](std::string_view piece) {
+            WriteAll(fd.get(), piece, target);
+            size += static_cast<off_t>(piece.size());
+        });
+        if (::ftruncate(fd.get(), size) != 0) ThrowFileError(errno, target);
+        if (::fsync(fd.get()) != 0) ThrowFileError(errno, target);
+    } catch (...) {
+        copy.Restore(fd.get());
+        throw;
+    }
+    copy.Done();
+    return backup == Backup::Keep;
+}
+
+}  // namespace
+
+void CheckMayReplace(const std::string& path, Backup backup) {
+    const std::string target = FollowLinks(path);
+    struct stat old {};
+    if (::stat(target.c_str(), &old) != 0) {
+        if (errno != ENOENT) ThrowFileError(errno, target);
+        struct stat folder {};
+        if (::stat(FolderOf(target).c_str(), &folder) != 0) ThrowFileError(errno, target);
+        if (::faccessat(AT_FDCWD, FolderOf(target).c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+            ThrowFileError(errno, target);
+        return;
+    }
+    if (!S_ISREG(old.st_mode)) ThrowAccessDenied();
+    CheckMayWrite(target);
+    struct stat kept {};
+    if (backup == Backup::Keep && ::lstat(BackupName(target).c_str(), &kept) == 0)
+        ThrowFileError(EEXIST, target);
+}
+
 bool ReplaceFileWithBackup(const std::string& path, const ContentWriter& content, Backup backup) {
     const std::string target = FollowLinks(path);
     const std::string folder = FolderOf(target);
-    const std::string pending = folder + "/" + PendingSaveName(FileNameOfPath(target));
 
     struct stat old {};
     const bool exists = ::stat(target.c_str(), &old) == 0;
     if (!exists && errno != ENOENT) ThrowFileError(errno, target);
     if (exists && !S_ISREG(old.st_mode)) ThrowAccessDenied();
+    if (exists) CheckMayWrite(target);
 
-    // What a save killed between naming its new file and the rename left.
-    ::unlink(pending.c_str());
+    RemoveLeftPendingSaves(folder, FileNameOfPath(target));
+
+    // Every name of a file with several links must see the new bytes.
+    if (exists && old.st_nlink > 1) return WriteInPlace(target, content, backup);
 
     // 1. The whole new content, its protection and fsync, still nameless.
     NewFile file(folder, target);
+    if (exists && !TakeOverOwner(file.fd(), old)) {
+        // A new file could not keep the owner and group: the old one is
+        // written instead.
+        file.Discard();
+        return WriteInPlace(target, content, backup);
+    }
     content([&](std::string_view piece) { WriteAll(file.fd(), piece, target); });
     TakeOverProtection(file.fd(), exists ? &old : nullptr, target);
     if (::fsync(file.fd()) != 0) ThrowFileError(errno, target);
@@ -604,15 +854,13 @@ bool ReplaceFileWithBackup(const std::string& path, const ContentWriter& content
     if (exists && backup == Backup::Keep) kept.Make();
 
     // 3. The new file takes the target's place in one step.
-    file.Name(pending);
+    file.Name(folder);
     file.RenameTo(target);
     kept.Commit();
 
     // 4. Make the names durable. A folder this user may not read cannot be
     // synced; everything else that fails here is reported.
-    Fd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.get() < 0 && errno != EACCES) ThrowFileError(errno, target);
-    if (dir.get() >= 0 && ::fsync(dir.get()) != 0) ThrowFileError(errno, target);
+    SyncFolder(folder, target);
     return kept.Made();
 }
 

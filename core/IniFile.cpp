@@ -127,7 +127,7 @@ private:
             begin_ = node->fileLine().data();
             last_ = node;
         } else {
-            out_.Append(node->text());
+            out_.Append(node->changedLine());
             out_.Append(node->fileLine().empty() ? std::string_view(doc_.LineEnding())
                                                  : node->lineBreak());
         }

@@ -23,7 +23,8 @@
 // only then stored in the arena (its bytes, 2 more and a reference in
 // `kids`). What does not fit (a section whose header text
 // differs from its line, a changed node with children, lines of 64 KB and
-// more, dropped runs of 512 KB and more) goes to a 48-byte extra record.
+// more, dropped runs of 512 KB and more, an edited line whose bytes differ
+// from its text) goes to a 64-byte extra record.
 // Nodes live in 64 KB chunks, aligned on 64 KB, each starting with a header
 // naming the store: a Node* finds its store and its index from its own
 // address, and addresses never move.
@@ -100,6 +101,13 @@ public:
     // Whether the text is still the one the reading gave the file's line, so
     // that the line can be written back exactly as it stood.
     bool unchanged() const { return (bits_ & kUnchanged) != 0; }
+    // What a save writes for the node once it is not unchanged, without its
+    // break: the line an edit left where the edit kept the line's own bytes
+    // (Comment, Remove Comment, a new value), else the text.
+    std::string_view changedLine() const;
+    // The line as a save writes it: the file's line while unchanged, else
+    // changedLine().
+    std::string_view savedLine() const { return unchanged() ? fileLine() : changedLine(); }
     // Asks the processor to start fetching the start of the node's file line,
     // for a walk that reads it a little later.
     void prefetchLine() const;
@@ -161,6 +169,10 @@ public:
         std::string_view text;
         std::string_view leading;
         std::string_view line;
+        // The line a save writes for the changed node where an edit kept the
+        // line's own bytes (a comment mark put in or taken out, a value
+        // replaced); no data when it writes its text.
+        std::string_view written = {};
     };
 
     NodeStore();
@@ -400,6 +412,14 @@ inline std::string_view Node::text() const {
         default:
             return (bits_ & kHasLine) == 0 ? std::string_view() : detail::TrimLine(fileLine());
     }
+}
+
+inline std::string_view Node::changedLine() const {
+    if (Extended()) {
+        const NodeStore::Extra& extra = Store().extras[start_];
+        if (extra.written.data() != nullptr) return extra.written;
+    }
+    return text();
 }
 
 inline std::string_view Node::text(std::string& scratch) const {

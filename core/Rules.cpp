@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <initializer_list>
 
+#include "IniReader.h"
+
 namespace keyloft {
 
 namespace {
@@ -45,6 +47,57 @@ std::string CommentedText(std::string_view text) { return Joined({";", text}); }
 
 std::string UncommentedText(std::string_view text) {
     return text.empty() ? std::string() : std::string(text.substr(1));
+}
+
+namespace {
+// The first byte above 32 of `line`, or its size.
+std::size_t FirstNonBlank(std::string_view line) {
+    std::size_t at = 0;
+    while (at < line.size() && IsBlank(line[at])) ++at;
+    return at;
+}
+}  // namespace
+
+std::string CommentedLine(std::string_view line) {
+    const std::size_t at = FirstNonBlank(line);
+    std::string text;
+    text.reserve(line.size() + 1);
+    text.append(line.substr(0, at));
+    text += ';';
+    text.append(line.substr(at));
+    return text;
+}
+
+std::optional<std::string> UncommentedLine(std::string_view line) {
+    const std::size_t at = FirstNonBlank(line);
+    if (at == line.size() || line[at] != ';') return std::nullopt;
+    std::string text(line);
+    text.erase(at, 1);
+    return text;
+}
+
+std::optional<std::string> LineWithNewValue(std::string_view line, std::string_view oldText,
+                                            std::string_view newText) {
+    const std::size_t oldEq = oldText.find('=');
+    const std::size_t newEq = newText.find('=');
+    if (oldEq == std::string_view::npos || newEq == std::string_view::npos) return std::nullopt;
+    if (oldText.substr(0, oldEq) != newText.substr(0, newEq)) return std::nullopt;
+    const bool commented = IsCommented(oldText);
+    if (commented && oldEq == 1) return std::nullopt;
+    if (line != oldText && !ReadsAs(line, oldText)) return std::nullopt;
+    // The line's own first "=", after its comment mark: the reading divides
+    // the line there too.
+    const std::size_t start = FirstNonBlank(line) + (commented ? 1 : 0);
+    const std::size_t eq = line.find('=', start);
+    if (eq == std::string_view::npos) return std::nullopt;
+    std::size_t value = eq + 1;
+    while (value < line.size() && IsBlank(line[value])) ++value;
+    std::size_t end = line.size();
+    while (end > value && IsBlank(line[end - 1])) --end;
+    std::string text(line.substr(0, value));
+    text.append(Trim(newText.substr(newEq + 1)));
+    text.append(line.substr(end));
+    return text;
 }
 
 bool FindMatches(std::string_view text, std::string_view upperNeedle) {

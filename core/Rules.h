@@ -1,6 +1,7 @@
 // The editor's small text rules, as pure functions.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,24 @@ std::string NewKeyText(std::string_view name, std::string_view value);
 constexpr bool IsCommented(std::string_view text) { return !text.empty() && text.front() == ';'; }
 std::string CommentedText(std::string_view text);    // ";" + text
 std::string UncommentedText(std::string_view text);  // text without its first character
+
+// Comment on a line as the file holds it: one ";" in front of its first byte
+// above 32 (at its start when it has none). Every other byte stays: the
+// indentation, the blanks around "=", the value.
+std::string CommentedLine(std::string_view line);
+// Remove Comment on such a line: its first byte above 32 taken out. Nothing
+// when that byte is no ";".
+std::optional<std::string> UncommentedLine(std::string_view line);
+
+// Edit Line on a key line `line` that reads as `oldText` (or is that text):
+// when `newText` keeps the text before the first "=" as it was, `line` with
+// only its value's bytes replaced by newText's value, trimmed. The value runs
+// from the first byte above 32 after the "=" to the last one; an empty value
+// stands at the end of the line. Nothing when the key changes, when either
+// text has no "=", or for a commented line that begins with "=" (";= x"
+// keeps its blanks in the reading).
+std::optional<std::string> LineWithNewValue(std::string_view line, std::string_view oldText,
+                                            std::string_view newText);
 
 // Find's match: `upperNeedle` (already passed through UpperAZ, not empty)
 // occurs in the a-to-z upper-cased text.

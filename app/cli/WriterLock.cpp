@@ -72,7 +72,14 @@ WriterLock::WriterLock(const std::string& path, bool wait,
                        void (*onWait)(const std::string& path)) {
     bool told = false;
     for (;;) {
-        // Non-blocking open: a FIFO must not wait here for a writer.
+        // Only a regular file is opened: opening a device can have effects
+        // of its own.
+        struct stat before {};
+        if (::stat(path.c_str(), &before) != 0) ThrowFileError(errno, path);
+        if (!S_ISREG(before.st_mode))
+            ThrowFileError(S_ISDIR(before.st_mode) ? EISDIR : EACCES, path);
+        // Non-blocking open: a FIFO put in its place must not wait here for a
+        // writer.
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
         if (fd < 0) ThrowFileError(errno, path);
         struct stat locked {};

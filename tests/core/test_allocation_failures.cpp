@@ -57,6 +57,8 @@ const Command kCommands[] = {
     {"add section", [](Document& doc) { doc.AddChild(doc.First(), "[new]"); }},
     {"add key", [](Document& doc) { doc.AddChild(doc.NodeAt(1), "k=v"); }},
     {"edit line", [](Document& doc) { doc.SetText(doc.NodeAt(2), "x=changed"); }},
+    {"edit key", [](Document& doc) { doc.SetText(doc.NodeAt(2), "q=1"); }},
+    {"comment key", [](Document& doc) { SetCommented(doc, doc.NodeAt(2), true); }},
     {"delete section", [](Document& doc) { doc.Delete(doc.NodeAt(1)); }},
     {"delete the last section", [](Document& doc) { doc.Delete(doc.NodeAt(4)); }},
     {"comment section", [](Document& doc) { SetCommented(doc, doc.NodeAt(1), true); }},

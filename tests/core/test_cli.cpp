@@ -5,17 +5,25 @@
 #include <sys/file.h>
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "Commenting.h"
+#include "Document.h"
+#include "IniFile.h"
 #include "TestHelpers.h"
 
 namespace keyloft {
 namespace {
 
+using namespace std::string_literals;
+
 using test::DataPath;
+using test::DumpOf;
+using test::LoadText;
 using test::ReadBytes;
 using test::RunTool;
 using test::SameMtime;
@@ -48,7 +56,10 @@ struct CliCase {
     bool backupThere = false;  // FILE.in1 exists before the run
     // MISSING afterwards; empty: it does not exist.
     std::string created = {};
+    std::string file = {};     // FILE's bytes, when not the fixture's
 };
+
+const std::string kNulFile = "[s]\nb=x\0y\nc=3\n[t]\nd=4\n"s;
 
 const std::string kFixture = "shell_edits.ini";
 
@@ -134,13 +145,13 @@ const std::vector<CliCase> kCases = {
     {{"set", "FILE", "General", "indent", "deep"}, 0},
     {{"set", "FILE", "General", "indent", "shallow"},
      0,
-     {{"  indent = deep  \r\n", "indent=shallow\r\n"}}},
+     {{"  indent = deep  \r\n", "  indent = shallow  \r\n"}}},
     {{"set", "FILE", "General", "mode", "slow"}, 0, {{"mode=fast\n", "mode=slow\n"}}},
     {{"set", "FILE", "General", "added", "1"}, 0, {{kGeneral2, kGeneral2 + "added=1\r\n"}}},
     {{"set", "FILE", "General", "old", "2"}, 0, {{kGeneral2, kGeneral2 + "old=2\r\n"}}},
     {{"set", "FILE", "New", "k", "v"}, 0, {{"kept=no\r\n", "kept=no\r\n[New]\r\nk=v\r\n"}}},
-    {{"set", "FILE", "--", "Paths", "home", "-x"}, 0, {{"home = /srv/home\r\n", "home=-x\r\n"}}},
-    {{"set", "LINK", "Paths", "home", "/home"}, 0, {{"home = /srv/home\r\n", "home=/home\r\n"}}},
+    {{"set", "FILE", "--", "Paths", "home", "-x"}, 0, {{"home = /srv/home\r\n", "home = -x\r\n"}}},
+    {{"set", "LINK", "Paths", "home", "/home"}, 0, {{"home = /srv/home\r\n", "home = /home\r\n"}}},
     {{"set", "--existing", "FILE", "New", "k", "v"}, 1, {}, "", "no section [New]"},
     {{"set", "FILE", "General", "nokey", "v", "--existing"},
      1,
@@ -173,7 +184,7 @@ const std::vector<CliCase> kCases = {
      "[General]\nname=x\nname=Keyloft\n[Paths]\nhome = /srv/home\n[General]\nindent=deep\n"},
     {{"merge", "--backup", "FILE"},
      0,
-     {{"home = /srv/home\r\n", "home=/home\r\n"}},
+     {{"home = /srv/home\r\n", "home = /home\r\n"}},
      "",
      "",
      "[Paths]\nhome=/home\n"},
@@ -222,9 +233,13 @@ const std::vector<CliCase> kCases = {
     {{"comment", "FILE", "General"},
      0,
      {{kGeneral1,
-       ";[General]\r\n;name=Keyloft\r\n;indent=deep\r\n;old=1\r\n; plain comment\r;mode=fast\n"
+       ";[General]\r\n;name=Keyloft\r\n  ;indent = deep  \r\n;old=1\r\n; plain "
+       "comment\r;mode=fast\n"
        ";broken line\r\n"},
       {kGeneral2, ";[General]\r\n;extra=1\r\n;name=second\r\n"}}},
+    {{"comment", "FILE", "General", "indent"},
+     0,
+     {{"  indent = deep  \r\n", "  ;indent = deep  \r\n"}}},
     {{"comment", "FILE", "General", "old"}, 1, {}, "", "old in [General] is already commented"},
     {{"comment", "FILE", "Retired"}, 1, {}, "", "[Retired] is already commented"},
     {{"comment", "FILE", "Nope", "k"}, 1, {}, "", "no section [Nope]"},
@@ -240,8 +255,44 @@ const std::vector<CliCase> kCases = {
     {{"uncomment", "FILE", "General", "name"}, 1, {}, "", "name in [General] is not commented"},
     {{"uncomment", "FILE", "Paths"}, 1, {}, "", "[Paths] is not commented"},
 
+    // Files the tool does not change or read: one that holds a NUL (the
+    // reading stops there, so a change before it would be the only one
+    // other readers do not see), a device.
+    {{"set", "FILE", "t", "d", "5"},
+     1,
+     {},
+     "",
+     "line 2 holds a NUL byte: the file is not changed",
+     "",
+     false,
+     "",
+     kNulFile},
+    {{"comment", "FILE", "s"},
+     1,
+     {},
+     "",
+     "line 2 holds a NUL byte: the file is not changed",
+     "",
+     false,
+     "",
+     kNulFile},
+    {{"del", "--backup", "FILE", "s", "b"},
+     1,
+     {},
+     "",
+     "line 2 holds a NUL byte: the file is not changed",
+     "",
+     false,
+     "",
+     kNulFile},
+    {{"get", "FILE", "s", "b"}, 0, {}, "x\n", "", "", false, "", kNulFile},
+    {{"get", "DEVICE", "s"}, 1, {}, "", "File access denied."},
+    {{"set", "DEVICE", "s", "k", "v"}, 1, {}, "", "File access denied."},
+
     // Usage.
     {{"--version"}, 0, {}, "keyloft-ini 1.0\n"},
+    {{"--version", "FILE"}, 2, {}, "", "--version takes no further arguments"},
+    {{"--help", "dump"}, 2, {}, "", "--help takes no further arguments"},
     {{}, 2},
     {{"frob", "FILE"}, 2},
     {{"get", "FILE"}, 2},
@@ -301,11 +352,13 @@ struct Scene {
         if (arg == "FILE") return file;
         if (arg == "LINK") return link;
         if (arg == "MISSING") return dir / "missing.ini";
+        if (arg == "DEVICE") return "/dev/null";
         return arg;
     }
     std::string PathIn(const std::vector<std::string>& args) const {
         for (const auto& a : args) {
-            if (a == "FILE" || a == "LINK" || a == "MISSING" || a == "-") return Path(a);
+            if (a == "FILE" || a == "LINK" || a == "MISSING" || a == "DEVICE" || a == "-")
+                return Path(a);
         }
         return "";
     }
@@ -319,9 +372,10 @@ struct Scene {
 };
 
 TEST(CliCommands, BytesOutputAndExitCodeOfEachCommand) {
-    const std::string fixture = ReadBytes(DataPath(kFixture));
+    const std::string shellEdits = ReadBytes(DataPath(kFixture));
     for (const CliCase& c : kCases) {
         SCOPED_TRACE(::testing::PrintToString(c.args));
+        const std::string& fixture = c.file.empty() ? shellEdits : c.file;
         std::string result;  // the file after the real run
         {
             Scene scene(fixture, c.backupThere);
@@ -336,7 +390,7 @@ TEST(CliCommands, BytesOutputAndExitCodeOfEachCommand) {
             EXPECT_EQ(run.exitCode, c.exit);
             if (c.exit == 2) {
                 EXPECT_EQ(run.out, "");
-                EXPECT_TRUE(run.err.starts_with("keyloft-ini: ") &&
+                EXPECT_TRUE(run.err.starts_with("keyloft-ini: " + c.err) &&
                             run.err.find("--help") != std::string::npos)
                     << run.err;
             } else {
@@ -376,14 +430,14 @@ TEST(CliCommands, BytesOutputAndExitCodeOfEachCommand) {
         }
 
         // The same change with --dry-run: nothing written, the change shown
-        // as diff -u shows it.
+        // as diff -u shows it, the exit code and error of the real run.
         const auto has = [&](const char* arg) {
             return std::find(c.args.begin(), c.args.end(), arg) != c.args.end();
         };
-        if (!Writes(c.args) || c.exit == 2 || c.backupThere || has("MISSING") || has("--dry-run"))
+        if (!Writes(c.args) || c.exit == 2 || has("MISSING") || has("--dry-run"))
             continue;
         SCOPED_TRACE("with --dry-run");
-        Scene scene(fixture, false);
+        Scene scene(fixture, c.backupThere);
         std::vector<std::string> args = {c.args[0], "--dry-run"};
         for (std::size_t i = 1; i < c.args.size(); ++i) args.push_back(scene.Path(c.args[i]));
         const ToolRun run = RunTool(args, c.args[0] == "merge" ? &c.input : nullptr);
@@ -405,7 +459,90 @@ TEST(CliCommands, BytesOutputAndExitCodeOfEachCommand) {
         struct stat old {};
         old.st_mtim = {1000000000, 0};
         EXPECT_TRUE(SameMtime(StatOf(scene.file), old)) << "the file was written";
-        EXPECT_FALSE(test::fs::exists(scene.file + ".in1"));
+        EXPECT_EQ(test::fs::exists(scene.file + ".in1"), c.backupThere);
+    }
+}
+
+// The editor's commands through the core on the same fixture: the exact
+// bytes a save writes after each, and the reload shows exactly the edited
+// tree. Nodes are numbered in tree order (0 is the root).
+struct CoreCase {
+    const char* what;
+    std::function<void(Document&)> edit;
+    std::vector<Edit> edits;
+};
+
+auto CommentAt(std::size_t index, bool comment) {
+    return [=](Document& doc) { SetCommented(doc, doc.NodeAt(index), comment); };
+}
+auto TextAt(std::size_t index, std::string text) {
+    return [=](Document& doc) { doc.SetText(doc.NodeAt(index), text); };
+}
+
+const std::string kGeneral1Commented =
+    ";[General]\r\n;name=Keyloft\r\n  ;indent = deep  \r\n;old=1\r\n; plain "
+    "comment\r;mode=fast\n;broken line\r\n";
+
+const CoreCase kCoreCases[] = {
+    {"Comment a key puts one byte in front of it",
+     CommentAt(3, true),
+     {{"  indent = deep  \r\n", "  ;indent = deep  \r\n"}}},
+    {"Comment a section and its keys", CommentAt(1, true), {{kGeneral1, kGeneral1Commented}}},
+    {"Comment then Remove Comment gives the bytes back",
+     [](Document& doc) {
+         SetCommented(doc, doc.NodeAt(1), true);
+         SetCommented(doc, doc.NodeAt(1), false);
+     },
+     {{";old=1\r\n", "old=1\r\n"}}},  // the mark of every key goes, as the editor's does
+    {"Remove Comment on a key", CommentAt(4, false), {{";old=1\r\n", "old=1\r\n"}}},
+    {"Remove Comment on a section and its keys",
+     CommentAt(16, false),
+     {{";[Retired]\r\n;gone=yes\r\n", "[Retired]\r\ngone=yes\r\n"}}},
+    {"Edit Line: a new value keeps the layout",
+     TextAt(3, "indent=shallow"),
+     {{"  indent = deep  \r\n", "  indent = shallow  \r\n"}}},
+    {"Edit Line: a new value of a commented key",
+     TextAt(4, ";old=2"),
+     {{";old=1\r\n", ";old=2\r\n"}}},
+    {"Edit Line: a new key writes the text",
+     TextAt(3, "depth=deep"),
+     {{"  indent = deep  \r\n", "depth=deep\r\n"}}},
+    {"Edit Line: a key commented by hand writes the text",
+     TextAt(3, ";indent=deep"),
+     {{"  indent = deep  \r\n", ";indent=deep\r\n"}}},
+    {"Edit Line: the value back gives the line back",
+     [](Document& doc) {
+         doc.SetText(doc.NodeAt(8), "home=/x");
+         doc.SetText(doc.NodeAt(8), "home=/srv/home");
+     },
+     {}},
+    {"Edit Line on a section", TextAt(7, "[Roads]"), {{"[Paths]\r\n", "[Roads]\r\n"}}},
+    {"Delete a key",
+     [](Document& doc) { doc.Delete(doc.NodeAt(8)); },
+     {{"home = /srv/home\r\n", ""}}},
+    {"Delete a section",
+     [](Document& doc) { doc.Delete(doc.NodeAt(7)); },
+     {{"\r\n[Paths]\r\nhome = /srv/home\r\n[two] ; note\r\nhome=again\r\n", ""}}},
+    {"New Key",
+     [](Document& doc) { doc.AddChild(doc.NodeAt(7), "k=v"); },
+     {{"home=again\r\n", "home=again\r\nk=v\r\n"}}},
+    {"New Section",
+     [](Document& doc) { doc.AddChild(doc.First(), "[New]"); },
+     {{"kept=no\r\n", "kept=no\r\n[New]\r\n"}}},
+};
+
+TEST(CoreCommands, BytesAfterEachEditorCommand) {
+    const std::string fixture = ReadBytes(DataPath(kFixture));
+    for (const CoreCase& c : kCoreCases) {
+        SCOPED_TRACE(c.what);
+        Document doc;
+        LoadText(doc, fixture, "settings.ini");
+        c.edit(doc);
+        const std::string saved = SerializeDocument(doc);
+        EXPECT_EQ(saved, Applied(fixture, c.edits));
+        Document again;
+        LoadText(again, saved, "settings.ini");
+        EXPECT_EQ(DumpOf(again), DumpOf(doc));
     }
 }
 
@@ -417,6 +554,16 @@ TEST(CliCommands, HelpListsEveryCommand) {
                              "del", "comment", "uncomment", "lint", "--existing", "--backup",
                              "--dry-run", "--no-wait", "--strict", "flock"}) {
         EXPECT_NE(run.out.find(word), std::string::npos) << word;
+    }
+    // An output that cannot be written is a failure that says so.
+    for (const char* option : {"--help", "--version"}) {
+        SCOPED_TRACE(option);
+        const ToolRun full =
+            StartedProgram(
+                {"sh", "-c", std::string(KEYLOFT_INI_EXE) + " " + option + " >/dev/full"})
+                .Wait();
+        EXPECT_EQ(full.exitCode, 1);
+        EXPECT_TRUE(full.err.starts_with("keyloft-ini: cannot write the output: ")) << full.err;
     }
 }
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "Commenting.h"
 #include "Document.h"
 #include "IniFile.h"
 #include "Node.h"
@@ -351,6 +352,9 @@ struct EditCase {
     std::string text;
     std::function<void(Document&)> edit;
     std::string saved;
+    // The tree after the edit where it holds a text the reading drops, so
+    // that the reload cannot show it.
+    const char* dropped = nullptr;
 };
 
 void PrintTo(const EditCase& c, std::ostream* os) { *os << c.what; }
@@ -367,7 +371,10 @@ TEST_P(EditsKeepBytes, SavedBytes) {
     // What was saved reads back as the edited tree and saves to itself.
     Document again;
     LoadText(again, saved);
-    EXPECT_EQ(DumpOf(again), DumpOf(doc));
+    if (c.dropped != nullptr)
+        EXPECT_EQ(DumpOf(doc), c.dropped);
+    else
+        EXPECT_EQ(DumpOf(again), DumpOf(doc));
     EXPECT_EQ(SerializeDocument(again), saved);
 }
 
@@ -390,8 +397,39 @@ auto AddKey(std::size_t section, std::string text) {
 const EditCase kEdits[] = {
     {"no edit: blanks, tabs and mixed breaks stay", "[a]\r\n\tk = v \n  [ b ]\rx\t=\t1", Nothing(),
      "[a]\r\n\tk = v \n  [ b ]\rx\t=\t1"},
-    {"an edited line keeps its own break", "[a]\r\nx = 1\ny=2\r\n", SetTextAt(2, "x=5"),
-     "[a]\r\nx=5\ny=2\r\n"},
+    {"an edited line keeps its own break", "[a]\r\nx = 1\ny=2\r\n", SetTextAt(2, "z=5"),
+     "[a]\r\nz=5\ny=2\r\n"},
+    {"a new value replaces only the value's bytes", "[a]\n\tk =\nj = v  \ni\t=\t1\n",
+     [](Document& doc) {
+         doc.SetText(doc.NodeAt(2), "k=5");
+         doc.SetText(doc.NodeAt(3), "j=w");
+         doc.SetText(doc.NodeAt(4), "i=2");
+     },
+     "[a]\n\tk =5\nj = w  \ni\t=\t2\n"},
+    {"a new value after a comment keeps both", "[a]\n  k = v\n",
+     [](Document& doc) {
+         SetCommented(doc, doc.NodeAt(2), true);
+         doc.SetText(doc.NodeAt(2), ";k=w");
+     },
+     "[a]\n  ;k = w\n"},
+    {"Comment keeps the blanks around \"=\" and the continuation",
+     "[options]\npackage_dir =\n    = src\n  name = demo   ; inline\n",
+     [](Document& doc) { SetCommented(doc, doc.NodeAt(1), true); },
+     ";[options]\n;package_dir =\n    ;= src\n  ;name = demo   ; inline\n"},
+    {"Comment after a byte-order mark", "\xef\xbb\xbf[a]\nk=1\n",
+     [](Document& doc) { SetCommented(doc, doc.NodeAt(1), true); }, "\xef\xbb\xbf;[a]\n;k=1\n"},
+    {"Remove Comment shows what the reading reads", "[s]\n;= x\n;[ Old ]\n;k = 1\n",
+     [](Document& doc) {
+         SetCommented(doc, doc.NodeAt(2), false);
+         SetCommented(doc, doc.NodeAt(3), false);
+     },
+     "[s]\n= x\n[ Old ]\nk = 1\n"},
+    {"Comment of an empty key shows \";\", which the reading drops", "[s]\n",
+     [](Document& doc) {
+         doc.AddChild(doc.NodeAt(1), "");
+         SetCommented(doc, doc.NodeAt(2), true);
+     },
+     "[s]\n;\n", "t.ini\n  [s]\n    ;\n"},
     {"the same text again writes the line as it stood", "[a]\nk = v\n", SetTextAt(2, "k=v"),
      "[a]\nk = v\n"},
     {"comment then uncomment gives the line back", "[a]\n  k = v\n",

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "Document.h"
+#include "Failure.h"
 #include "FileSystem.h"
 #include "IniFile.h"
 #include "TestHelpers.h"
@@ -606,18 +607,34 @@ std::set<int> InheritableDescriptors() {
 
 // While the content is written the new file has no name, so a save killed
 // then leaves nothing; the one name it takes just before the rename is
-// removed by the next save if a killed save left it. Names of every length
-// the file system takes keep working.
+// removed by the next save if a killed save left it, and only then: a file
+// that merely has such a name (without the mark that fits it, or the fixed
+// name older saves used) stays. Names of every length the file system takes
+// keep working.
 TEST(Save, NothingIsNamedWhileWritingAndALeftNameIsRemoved) {
     const std::string longest(255, 'n');
     for (const std::string& name : {std::string("settings.ini"), longest}) {
         SCOPED_TRACE(name.size());
-        const std::string pending = PendingSaveName(name);
-        EXPECT_LE(pending.size(), 255u);
-        EXPECT_NE(pending, PendingSaveName(std::string(254, 'n') + "m"));
         TempDir dir;
         const std::string path = dir / name;
-        WriteBytes(dir / pending, "left by a killed save");
+        // What a killed save leaves: a file whose pending name carries its mark.
+        WriteBytes(dir / "left", "left by a killed save");
+        const struct stat left = test::StatOf(dir / "left");
+        const std::string pending = PendingSaveName(name, 42, left.st_dev, left.st_ino);
+        EXPECT_LE(pending.size(), 255u);
+        EXPECT_TRUE(IsPendingSaveName(name, pending));
+        EXPECT_FALSE(IsPendingSaveName(std::string(254, 'n') + "m", pending));
+        ASSERT_EQ(::rename((dir / "left").c_str(), (dir / pending).c_str()), 0);
+        // A user's file of the same form without the fitting mark.
+        const std::string forged = PendingSaveName(name, 43, left.st_dev, left.st_ino);
+        WriteBytes(dir / forged, "the user's own");
+        Names kept = {name, forged};
+        if (name.size() < 200) {
+            WriteBytes(dir / ("." + name + ".keyloft-save"), "the user's own");
+            kept.push_back("." + name + ".keyloft-save");
+        }
+        std::sort(kept.begin(), kept.end());
+        const Names others = FolderEntries(dir.path());
         Document doc;
         FourLineDocument(doc);
         const std::set<int> before = InheritableDescriptors();
@@ -632,12 +649,14 @@ TEST(Save, NothingIsNamedWhileWritingAndALeftNameIsRemoved) {
                 SerializeDocument(doc, write);
             });
         EXPECT_FALSE(backup);
-        EXPECT_EQ(whileWriting, Names{});
+        Names othersLeft = others;
+        othersLeft.erase(std::find(othersLeft.begin(), othersLeft.end(), pending));
+        EXPECT_EQ(whileWriting, othersLeft);
         EXPECT_EQ(inheritable, std::set<int>{});
         ExpectFileBytes(path, kFourLines);
-        EXPECT_EQ(FolderEntries(dir.path()), Names{name});
+        EXPECT_EQ(FolderEntries(dir.path()), kept);
+        EXPECT_EQ(ReadBytes(dir / forged), "the user's own");
     }
-    EXPECT_EQ(PendingSaveName("settings.ini"), ".settings.ini.keyloft-save");
 }
 
 TEST(Save, BareFileNameGoesToTheCurrentFolder) {
@@ -660,6 +679,63 @@ TEST(Save, BareFileNameGoesToTheCurrentFolder) {
     ExpectFileBytes(dir / "plain.ini.in1", "old\n");
     ExpectFileBytes(dir / "fresh.ini", kFourLines);
     EXPECT_EQ(FolderEntries(dir.path()), (Names{"fresh.ini", "plain.ini", "plain.ini.in1"}));
+}
+
+// A file with a second name is written in place, so that both names see the
+// new bytes: while it is written its old bytes lie complete in the backup, or
+// without one in a copy that goes once the new bytes are durable; a failed
+// write puts the old bytes back and leaves no copy.
+TEST(Save, ALinkedFileIsWrittenInPlaceWithItsOldBytesAside) {
+    struct Case {
+        const char* what;
+        Backup backup;
+        bool fails;
+    };
+    const Case cases[] = {{"with a backup", Backup::Keep, false},
+                          {"without one", Backup::None, false},
+                          {"a failing write with a backup", Backup::Keep, true},
+                          {"a failing write without one", Backup::None, true}};
+    const std::string old = "[old]\nk=1\n" + std::string(100000, ';') + "\n";
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const std::string path = dir / "a.ini";
+        WriteBytes(path, old);
+        ASSERT_EQ(::link(path.c_str(), (dir / "b.ini").c_str()), 0);
+        const ino_t inode = StatOf(path).st_ino;
+        Names whileWriting;
+        std::string aside;
+        bool threw = false;
+        try {
+            ReplaceFileWithBackup(
+                path,
+                [&](const std::function<void(std::string_view)>& write) {
+                    whileWriting = FolderEntries(dir.path());
+                    for (const std::string& name : whileWriting) {
+                        if (name != "a.ini" && name != "b.ini") aside = ReadBytes(dir / name);
+                    }
+                    write(kFourLines);
+                    if (c.fails) throw FileError(101, "Disk full");
+                },
+                c.backup);
+        } catch (const FileError&) {
+            threw = true;
+        }
+        EXPECT_EQ(threw, c.fails);
+        EXPECT_EQ(whileWriting.size(), 3u);
+        EXPECT_EQ(aside, old) << "the old bytes are not complete aside";
+        if (c.backup == Backup::Keep) {
+            EXPECT_EQ(whileWriting[1], "a.ini.in1");
+        }
+        const std::string now = c.fails ? old : std::string(kFourLines);
+        ExpectFileBytes(path, now);
+        ExpectFileBytes(dir / "b.ini", now);
+        EXPECT_EQ(StatOf(path).st_ino, inode);
+        const bool backupStays = c.backup == Backup::Keep && !c.fails;
+        const Names left =
+            backupStays ? Names{"a.ini", "a.ini.in1", "b.ini"} : Names{"a.ini", "b.ini"};
+        EXPECT_EQ(FolderEntries(dir.path()), left);
+    }
 }
 
 TEST(Save, ToAFolderFailsAndLeavesNothing) {

@@ -2,6 +2,7 @@
 // Section make, commenting, Find's match and the node colours.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -118,6 +119,52 @@ TEST(Comments, CommentAddsOneMarkUncommentTakesTheFirstCharacter) {
     const TextCase uncommented[] = {
         {";a=1", "a=1"}, {";;c=3", ";c=3"}, {";", ""}, {";[s]", "[s]"}, {"; x", " x"}};
     for (const auto& c : uncommented) EXPECT_EQ(UncommentedText(c.in), c.out) << c.in;
+}
+
+// A line's comment mark goes in before its first byte above 32 and comes
+// out from there; nothing else of the line moves.
+TEST(Comments, LinesGainAndLoseOneByte) {
+    const TextCase commented[] = {{"  name = demo   ; inline", "  ;name = demo   ; inline"},
+                                  {"\t[s] ", "\t;[s] "},
+                                  {"    = src", "    ;= src"},
+                                  {"", ";"},
+                                  {"  ", "  ;"},
+                                  {";x", ";;x"}};
+    for (const auto& c : commented) EXPECT_EQ(CommentedLine(c.in), c.out) << c.in;
+    const TextCase uncommented[] = {
+        {"  ;name = demo", "  name = demo"}, {";;c=3", ";c=3"}, {";", ""}, {" \t; x", " \t x"}};
+    for (const auto& c : uncommented) EXPECT_EQ(UncommentedLine(c.in), c.out) << c.in;
+    for (const char* line : {"", "  ", "x;", " a=;"})
+        EXPECT_EQ(UncommentedLine(line), std::nullopt);
+}
+
+TEST(Comments, NewValueReplacesOnlyTheValueBytes) {
+    struct Case {
+        const char* line;
+        const char* oldText;
+        const char* newText;
+        std::optional<std::string> out;
+    };
+    const Case cases[] = {
+        {"k =", "k=", "k=5", "k =5"},
+        {"j = v  ", "j=v", "j=w", "j = w  "},
+        {"\tkey\t=\tv", "key=v", "key= w  x ", "\tkey\t=\tw  x"},
+        {"k =   ", "k=", "k=1", "k =   1"},
+        {"  ;k = 1 ", ";k=1", ";k=2", "  ;k = 2 "},
+        {"p = a = b", "p=a = b", "p=c", "p = c"},
+        {"k = v", "k=v", "k=v ", "k = v"},  // the same value: no byte changes
+        {"k=1", "k=1", "k=", "k="},
+        {"k = v", "k=v", "q=v", std::nullopt},          // a new key
+        {"k = v", "k=v", ";k=v", std::nullopt},         // commented by hand
+        {"k = v", "k=v", "k", std::nullopt},            // no "=" left
+        {";= x", ";= x", ";=y", std::nullopt},          // the reading keeps its blanks
+        {"k = v", "other=v", "other=w", std::nullopt},  // the line is not that text
+        {"k = 1", "k = 1", "k = 2", "k = 2"},           // a made line is its text
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        EXPECT_EQ(LineWithNewValue(c.line, c.oldText, c.newText), c.out) << c.newText;
+    }
 }
 
 TEST(FindMatches, SubstringWithAToZFolding) {

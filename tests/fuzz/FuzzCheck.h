@@ -10,10 +10,11 @@ namespace keyloft::fuzz {
 
 // Loads `data` as a file's bytes and checks that saving without edits gives
 // them back exactly, then applies edits chosen by the bytes themselves
-// (texts, deletes, new sections and keys, comments) and checks that the
-// saved result reads back as the edited tree (each text as the reading gives
-// it where it stands) and saves to itself. Returns an
-// empty text when all holds, else what went wrong.
+// (texts, new values, deletes, new sections and keys, comments) and checks
+// that the saved result reads back as exactly the edited tree, less the keys
+// whose text the reading drops (";" alone, ";;x", "; x", the empty text),
+// and saves to itself. Returns an empty text when all holds, else what went
+// wrong.
 std::string CheckIniBytes(const std::uint8_t* data, std::size_t size);
 
 }  // namespace keyloft::fuzz

@@ -6,9 +6,12 @@
 // the target must hold exactly the old or the new bytes, a backup exactly the
 // old bytes, and the folder nothing else but, in the instant between naming
 // the new file and the rename, its one pending name, which the next save must
-// remove.
+// remove. With --linked the target has a second hard link, so each save
+// writes it in place: a kill may then cut the target off half-written, but
+// only once its old bytes are complete in the backup, and the second name
+// always names the target.
 //
-//   keyloft_kill_save MEGABYTES KILLS [SEED]
+//   keyloft_kill_save [--linked] MEGABYTES KILLS [SEED]
 //
 // Works in a fresh folder under the temporary folder and removes it. Prints
 // the counts; exits 1 when any check failed.
@@ -38,7 +41,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-using keyloft::PendingSaveName;
+using keyloft::IsPendingSaveName;
 using keyloft::ReplaceFileWithBackup;
 
 constexpr std::size_t kBlock = 1 << 20;
@@ -183,8 +186,15 @@ std::set<std::string> Names(const std::string& folder) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    // With --linked the target has a second hard link, so every save writes
+    // it in place after copying its old bytes to the backup.
+    const bool linked = argc > 1 && std::string_view(argv[1]) == "--linked";
+    if (linked) {
+        --argc;
+        ++argv;
+    }
     if (argc < 3) {
-        std::fprintf(stderr, "usage: %s MEGABYTES KILLS [SEED]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s [--linked] MEGABYTES KILLS [SEED]\n", argv[0]);
         return 2;
     }
     const std::size_t megabytes = std::strtoul(argv[1], nullptr, 10);
@@ -201,7 +211,6 @@ int main(int argc, char** argv) {
     const std::string name = "settings.ini";
     const std::string target = folder + "/" + name;
     const std::string backup = target + ".in1";
-    const std::string pending = PendingSaveName(name);
     const Content a('a', megabytes), b('b', megabytes + 1);
 
     int failures = 0;
@@ -214,6 +223,8 @@ int main(int argc, char** argv) {
     // save takes at least, two traced to count the system-call stops a save
     // of each content makes.
     ReplaceFileWithBackup(target, [&a](const auto& write) { a.Write(write); });
+    const std::string other = folder + "/other-name.ini";
+    if (linked && ::link(target.c_str(), other.c_str()) != 0) Die("link");
     const Content* now = &a;  // what the target holds
     auto duration = std::chrono::microseconds::max();
     std::map<const Content*, long> stops;
@@ -235,7 +246,8 @@ int main(int argc, char** argv) {
     // The last phase: the stops of the last few writes and the 16 calls or so
     // that follow them.
     constexpr long kLastStops = 40;
-    int rounds = 0, finished = 0, oldKept = 0, oldWithBackup = 0, newWritten = 0, pendingLeft = 0;
+    int rounds = 0, finished = 0, oldKept = 0, oldWithBackup = 0, newWritten = 0, pendingLeft = 0,
+        halfWritten = 0;
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     for (int killed = 0; killed < kills && rounds < kills * 4;) {
         ++rounds;
@@ -256,20 +268,38 @@ int main(int argc, char** argv) {
         const bool holdsOld = now->In(target), holdsNew = next->In(target);
         const bool hasBackup = fs::exists(backup);
         if (!holdsOld && !holdsNew) {
-            fail(rounds, "the target holds neither the old nor the new bytes");
+            // Only a write in place may be cut off, and only once the old
+            // bytes are complete in the backup; they are put back by hand.
+            if (!linked || !hasBackup || !now->In(backup)) {
+                fail(rounds, "the target holds neither the old nor the new bytes");
+            } else {
+                ++halfWritten;
+                fs::copy_file(backup, target, fs::copy_options::overwrite_existing);
+            }
+        } else if (hasBackup && !now->In(backup) && !(linked && holdsOld)) {
+            // (A backup still being copied is incomplete while the target is
+            // untouched.)
+            fail(rounds, "the backup is not the old file");
         }
-        if (hasBackup && !now->In(backup)) fail(rounds, "the backup is not the old file");
         if (holdsNew && !hasBackup) fail(rounds, "the new file is in place without a backup");
+        if (linked && (!fs::equivalent(target, other) || fs::hard_link_count(target) != 2))
+            fail(rounds, "the second name no longer names the target");
         const std::set<std::string> names = Names(folder);
+        std::string pending;
         for (const std::string& left : names) {
-            if (left != name && left != name + ".in1" && left != pending) {
+            if (IsPendingSaveName(name, left) && pending.empty()) {
+                pending = left;
+            } else if (left != name && left != name + ".in1" &&
+                       !(linked && left == "other-name.ini")) {
                 fail(rounds, "left behind: " + left);
             }
         }
-        if (wasKilled) ++(holdsNew ? newWritten : hasBackup ? oldWithBackup : oldKept);
+        if (linked && !pending.empty()) fail(rounds, "a write in place left a pending name");
+        if (wasKilled && (holdsOld || holdsNew))
+            ++(holdsNew ? newWritten : hasBackup ? oldWithBackup : oldKept);
         if (holdsOld || holdsNew) now = holdsNew ? next : now;
 
-        if (names.contains(pending)) {
+        if (!pending.empty()) {
             // Killed between naming the new file and the rename: the next
             // save must remove that name and succeed.
             ++pendingLeft;
@@ -280,25 +310,27 @@ int main(int argc, char** argv) {
             if (!after->In(target)) {
                 fail(rounds, "the save after the kill did not replace the file");
             }
-            if (Names(folder) != std::set<std::string>{name, name + ".in1"}) {
+            if (Names(folder) != std::set<std::string>{name, name + ".in1"} && !linked) {
                 fail(rounds, "the save after the kill left the pending name");
             }
             now = after;
         }
         fs::remove(backup);
     }
-    const int killedTotal = oldKept + oldWithBackup + newWritten;
+    const int killedTotal = oldKept + oldWithBackup + newWritten + halfWritten;
 
     std::printf(
-        "kill-save: %zu MB file, seed %u; an unkilled save took %.2f s and %ld "
+        "kill-save: %zu MB file%s, seed %u; an unkilled save took %.2f s and %ld "
         "system-call stops\n",
-        megabytes, seed, static_cast<double>(duration.count()) / 1e6, stops[&b]);
+        megabytes, linked ? " with a second hard link" : "", seed,
+        static_cast<double>(duration.count()) / 1e6, stops[&b]);
     std::printf("  rounds: %d, killed: %d, finished before the kill: %d\n", rounds, killedTotal,
                 finished);
     std::printf("  killed, old file in place, no backup yet:     %d\n", oldKept);
     std::printf("  killed, old file in place, backup made:       %d\n", oldWithBackup);
     std::printf("  killed, new file in place, backup made:       %d\n", newWritten);
     std::printf("  pending name left, removed by the next save:  %d\n", pendingLeft);
+    if (linked) std::printf("  killed while written in place, old in backup: %d\n", halfWritten);
     std::printf("  failed checks: %d\n", failures);
 
     std::error_code ec;
