@@ -1,6 +1,7 @@
 // The tree view of the document, with whole-tree folding done in one layout.
 #pragma once
 
+#include <QPersistentModelIndex>
 #include <QTreeView>
 #include <vector>
 
@@ -16,6 +17,13 @@ class IniTreeView : public QTreeView {
 public:
     explicit IniTreeView(QWidget* parent = nullptr);
 
+    enum class EditEnd { None, Dropped, Committed };
+    // Ends an open in-place edit: a changed text goes to the model as Enter
+    // gives it, an unchanged one is dropped as Escape drops it. None when no
+    // edit was open.
+    EditEnd finishEditing();
+    bool isEditing() const;
+
     // Expands every index given (each must be visible once its own ancestors
     // in the list are expanded), then lays the view out once.
     void expandAllOf(const std::vector<QModelIndex>& indexes);
@@ -30,7 +38,11 @@ public:
     // ancestors and scrolls to it.
     void selectIndex(const QModelIndex& index);
 
+    using QTreeView::edit;
+
 protected:
+    // Notes which index an in-place editor opens on.
+    bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
     // Dotted lines join each node to its parent and siblings; the style
     // draws the expand buttons over them.
     void drawBranches(QPainter* painter, const QRect& rect,
@@ -38,6 +50,8 @@ protected:
 
 private:
     void onCollapsed(const QModelIndex& index);
+
+    QPersistentModelIndex editing_;
 };
 
 }  // namespace keyloft::ui
