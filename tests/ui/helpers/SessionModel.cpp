@@ -20,6 +20,10 @@ QString FolderOfPath(const QString& path) {
 
 QString NameOfPath(const QString& path) { return path.mid(path.lastIndexOf('/') + 1); }
 
+QString Joined(const QString& folder, const QString& name) {
+    return QDir::cleanPath(folder.isEmpty() ? name : folder + "/" + name);
+}
+
 template <class T>
 const T& Pick(std::mt19937& rng, const QList<T>& items) {
     return items[static_cast<qsizetype>(rng() % static_cast<unsigned>(items.size()))];
@@ -44,8 +48,7 @@ QString SessionModel::Resolve(const QString& folder, const QString& typed) const
     QString name = typed;
     // The dialog adds its default extension to a name without a dot.
     if (!NameOfPath(name).contains('.')) name += ".ini";
-    const QString joined = folder.isEmpty() ? name : folder + "/" + name;
-    return QDir::cleanPath(joined);
+    return Joined(folder, name);
 }
 
 QString SessionModel::Ask(DialogKind kind, const QString& title, const QString& offered,
@@ -127,6 +130,8 @@ std::optional<QString> SessionModel::FileAnswer(const QString& answer, QString f
             return std::nullopt;
         } else if (key == "Enter" && name == "..") {
             folder = FolderOfPath(folder);  // the dialog goes up one folder
+        } else if (key == "Enter" && kFolders.contains(Joined(folder, name))) {
+            folder = Joined(folder, name);  // and into a folder
         } else if (key == "Enter") {
             return Resolve(folder, name);
         }
@@ -204,13 +209,15 @@ QString SessionModel::Play(const QString& step, const Answerer& answer) {
 
     if (command == "write") {
         const int blank = target.indexOf(' ');
-        disk[target.left(blank)] = target.mid(blank + 1).replace("\\n", "\n").replace("\\r", "\r").toUtf8();
+        disk[target.left(blank)] =
+            target.mid(blank + 1).replace("\\n", "\n").replace("\\r", "\r").toUtf8();
         return head;
     }
     if (command == "rm") {
         disk.remove(target);
         return head;
     }
+
     try {
         if (command == "F2") {
             pending_.reset();
@@ -323,13 +330,20 @@ QString SessionModel::RandomStep(std::mt19937& rng) {
     auto typed = [&](const QString& offered, const QString& folder, bool open) {
         QList<QString> names = {"sample.ini", "other.ini", "fresh.ini", "new"};
         if (folder.isEmpty()) {
-            names << "sub/inner.ini" << "sub/made.ini";
+            names << "sub/inner.ini"
+                  << "sub/made.ini";
         } else {
-            names << "inner.ini" << "made.ini";
+            names << "inner.ini"
+                  << "made.ini";
         }
         if (open) names << "missing.ini";
         if (!offered.isEmpty() && Chance(rng, 50)) return QString("Enter");
         if (Chance(rng, 10)) return QString("Escape");
+        // Through the folders, as a user goes from one to the other.
+        if (Chance(rng, 15)) {
+            if (!folder.isEmpty()) return "=.. Enter =" + Pick(rng, names) + " Enter";
+            return QString("=sub Enter ^A =inner.ini Enter");
+        }
         return "=" + Pick(rng, names) + " Enter";
     };
     const Answerer chooser = [&](DialogKind kind, const QString& offered,
@@ -344,20 +358,22 @@ QString SessionModel::RandomStep(std::mt19937& rng) {
             case DialogKind::OpenFile:
                 return typed(offered, folder, true);
             case DialogKind::Input:
-                return Chance(rng, 15) ? QString("Escape")
-                                       : "=" + Pick(rng, QList<QString>{"fresh", "b.ini", "x"}) +
-                                             " Enter";
+                return Chance(rng, 15)
+                           ? QString("Escape")
+                           : "=" + Pick(rng, QList<QString>{"fresh", "b.ini", "x"}) + " Enter";
         }
         return QString();
     };
 
-    QList<QString> commands = {"actOpen", "actOpen", "actSaveINI", "actSaveINI",
+    QList<QString> commands = {"actOpen", "actOpen",     "actSaveINI", "actSaveINI",
                                "actINI",  "actClearAll", "actExit"};
     if (!pending_ && present_) {
         QList<QString> extra = {"F2", "F2", "F2 root", "actremove", "actRemark", "write", "rm"};
         commands << extra << extra;
     }
-    if (!pending_ && !present_) commands << "write" << "rm";
+    if (!pending_ && !present_)
+        commands << "write"
+                 << "rm";
     const QString command = Pick(rng, commands);
 
     if (command == "write") {

@@ -10,7 +10,9 @@
 //   "rm sample.ini.in1"                    a file removed
 //
 // An answer is keys for the focused widget, blank-separated: "Enter",
-// "Escape", "Tab", "=TEXT" (TEXT typed), or "close" (the close box).
+// "Escape", "Tab", "^A" (Ctrl+A: select all), "=TEXT" (TEXT typed, over
+// the selected text), or "close" (the close box). In a file dialog, Enter
+// on ".." or on a folder's name goes to that folder.
 #pragma once
 
 #include <QMap>

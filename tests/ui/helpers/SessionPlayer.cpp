@@ -61,6 +61,8 @@ void PressKeys(QWidget* dialog, const QString& keys) {
             QTest::keyClick(target, Qt::Key_Escape);
         } else if (key == "Tab") {
             QTest::keyClick(target, Qt::Key_Tab);
+        } else if (key == "^A") {
+            QTest::keyClick(target, Qt::Key_A, Qt::ControlModifier);
         }
     }
 }
@@ -144,6 +146,7 @@ QString SessionPlayer::PlayOnWindow(const QString& step) {
         QFile::remove(dir_.filePath(target));
         return Compare(step);
     }
+
     if (command == "F2") {
         Node* node = NodeNamed(window, target);
         if (node == nullptr) return "no node " + target;
