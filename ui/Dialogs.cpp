@@ -4,6 +4,8 @@
 #include <QAbstractItemView>
 #include <QCloseEvent>
 #include <QFileDialog>
+#include <QFileInfo>
+#include <QFileSystemModel>
 #include <QInputDialog>
 #include <QItemSelectionModel>
 #include <QLabel>
@@ -56,10 +58,11 @@ private:
 
 // A file dialog that takes the file its name field names. QFileDialog
 // prefers rows selected in its listing over the typed name, and a name put
-// into the field or typed while the field has no focus selects its file
-// without deselecting the one selected before; the listing's selection is
-// therefore dropped before the dialog reads its choice. A click in the
-// listing still chooses a file: it writes the file's name into the field.
+// into the field, or typed while the field has no focus, selects its file
+// without deselecting the one selected before; so a selected file is
+// dropped before the dialog reads its choice. A click on a file still
+// chooses it (the click writes its name into the field); a selected folder
+// is left alone, so the button that then reads "Open" goes into it.
 class NameFileDialog : public QFileDialog {
 public:
     using QFileDialog::QFileDialog;
@@ -67,9 +70,14 @@ public:
     void accept() override {
         auto* name = findChild<QLineEdit*>("fileNameEdit");
         auto* listing = findChild<QAbstractItemView*>("listView");
-        if (name != nullptr && !name->text().isEmpty() && listing != nullptr &&
-            listing->selectionModel() != nullptr) {
-            listing->selectionModel()->clearSelection();
+        QItemSelectionModel* selection = listing ? listing->selectionModel() : nullptr;
+        if (name != nullptr && !name->text().isEmpty() && selection != nullptr) {
+            bool folderSelected = false;
+            for (const QModelIndex& row : selection->selectedRows()) {
+                const QString path = row.data(QFileSystemModel::FilePathRole).toString();
+                folderSelected = folderSelected || QFileInfo(path).isDir();
+            }
+            if (!folderSelected) selection->clearSelection();
         }
         QFileDialog::accept();
     }
