@@ -220,7 +220,7 @@ void SessionsTest::dialogsTakeTheNameField() {
 
 void SessionsTest::randomSessions_data() {
     QTest::addColumn<unsigned>("seed");
-    for (unsigned seed = 1; seed <= 6; ++seed) QTest::addRow("seed %u", seed) << seed;
+    for (unsigned seed = 1; seed <= 16; ++seed) QTest::addRow("seed %u", seed) << seed;
 }
 
 void SessionsTest::randomSessions() {

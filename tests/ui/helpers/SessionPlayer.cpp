@@ -74,6 +74,10 @@ QLineEdit* OpenEditor(TForm1& window) {
     return nullptr;
 }
 
+// Random sessions start on sample.ini, and again on it after an Exit; no
+// step removes it.
+const QString kRestartFile = "sample.ini";
+
 const FileMap kStartFiles = {
     {"sample.ini", "[main]\nDepth=8\nName=x\n[extra]\nk=1\n"},
     {"other.ini", "[o]\nq=1\nr=2\n"},
@@ -115,6 +119,16 @@ SessionPlayer::SessionPlayer(const FileMap& files, const QString& startFile)
 SessionPlayer::~SessionPlayer() {
     QDir::setCurrent(previousFolder_);
     if (window_) window_->document().ItemsChanged = false;
+}
+
+QString SessionPlayer::Restart() {
+    model_ = SessionModel(model_.disk, kRestartFile);
+    auto window =
+        std::make_unique<TForm1>(QList<QByteArray>{QFile::encodeName(dir_.filePath(kRestartFile))});
+    window_.reset();
+    if (!ShowWindow(*window)) return "the editor did not start again";
+    window_ = std::move(window);
+    return Compare("restart");
 }
 
 QString SessionPlayer::Play(const QString& step) {
@@ -226,9 +240,16 @@ QString RunRandomSession(unsigned seed, int* steps) {
     SessionPlayer session(kStartFiles, "sample.ini");
     if (!session.valid()) return QString("seed %1: no window").arg(seed);
     QStringList played;
-    for (int i = 0; i < length && !session.closed(); ++i) {
+    for (int i = 0; i < length; ++i) {
         QString step;
-        const QString failure = session.PlayRandom(rng, &step);
+        QString failure;
+        if (session.closed()) {
+            // The user starts the editor again.
+            step = "restart";
+            failure = session.Restart();
+        } else {
+            failure = session.PlayRandom(rng, &step);
+        }
         played << step;
         if (steps != nullptr) ++*steps;
         if (!failure.isEmpty() || QTest::currentTestFailed()) {
@@ -238,6 +259,8 @@ QString RunRandomSession(unsigned seed, int* steps) {
                 .arg(failure, played.join("\",\n    \""));
         }
     }
+    if (qEnvironmentVariableIsSet("KEYLOFT_SESSION_TRACE"))
+        qInfo("seed %u:\n    %s", seed, qPrintable(played.join("\n    ")));
     return QString();
 }
 

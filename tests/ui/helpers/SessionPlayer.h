@@ -27,6 +27,8 @@ public:
     ~SessionPlayer();
     bool valid() const { return window_ != nullptr; }
 
+    // Starts the editor again on sample.ini once the window was closed.
+    QString Restart();
     // Plays a step; empty when everything matched, else what differs.
     QString Play(const QString& step);
     // Plays a random step; `played` receives it as written.
@@ -45,8 +47,10 @@ private:
     std::unique_ptr<TForm1> window_;
 };
 
-// A seeded session of 20 to 40 steps; empty when it held, else the seed,
-// every step played and what differed, for replaying it.
+// A seeded session of 20 to 40 steps (an Exit that closes the window is
+// followed by a new start on sample.ini); empty when it held, else the
+// seed, every step played and what differed, for replaying it.
+// KEYLOFT_SESSION_TRACE set prints the steps of every session.
 QString RunRandomSession(unsigned seed, int* steps = nullptr);
 
 }  // namespace keyloft::test
