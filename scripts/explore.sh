@@ -18,7 +18,9 @@ cmake --preset dev >/dev/null
 cmake --build --preset dev --target tst_sessions --parallel 2
 
 echo "exploring for $seconds s from seed $seed"
+# QtTest ends a test function after 5 minutes unless told otherwise.
 KEYLOFT_EXPLORE_SECONDS=$seconds KEYLOFT_EXPLORE_SEED=$seed \
+    QTEST_FUNCTION_TIMEOUT=$(( (seconds + 300) * 1000 )) \
     xvfb-run -a -s "-screen 0 1600x1200x24" build/dev/tests/tst_sessions explore 2>&1 |
     grep -v -E '^(PASS|SKIP|Config|QStandardPaths|\*\*\*)' | sed -e 's/^QINFO  : SessionsTest::explore() //'
 exit "${PIPESTATUS[0]}"
