@@ -194,8 +194,10 @@ QString SessionPlayer::PlayOnWindow(const QString& step) {
     QStringList seen;
     for (const SeenDialog& dialog : script.seen()) seen << dialog.title;
     if (seen != model_.dialogs) {
-        return QString("dialogs: shown [%1], expected [%2]; %3")
-            .arg(seen.join(", "), model_.dialogs.join(", "), script.describe());
+        return QString("dialogs: shown [%1], expected [%2]; %3; changed mark %4, editor %5")
+            .arg(seen.join(", "), model_.dialogs.join(", "), script.describe())
+            .arg(window.document().ItemsChanged)
+            .arg(OpenEditor(window) != nullptr ? "open" : "closed");
     }
     if (!script.finished()) return "answers left: " + script.describe();
     return Compare(step);
