@@ -67,6 +67,15 @@ void PressKeys(QWidget* dialog, const QString& keys) {
     }
 }
 
+// A user starts working once the window has the keyboard; the window
+// system gives it a moment after the window shows.
+void WaitUntilActive(TForm1& window) {
+    window.activateWindow();
+    // Without a window system that activates windows the keys still reach
+    // the widgets they are sent to.
+    static_cast<void>(QTest::qWaitForWindowActive(&window, 2000));
+}
+
 QLineEdit* OpenEditor(TForm1& window) {
     for (auto* editor : window.treeView()->findChildren<QLineEdit*>()) {
         if (editor->isVisible()) return editor;
@@ -114,6 +123,7 @@ SessionPlayer::SessionPlayer(const FileMap& files, const QString& startFile)
     if (!startFile.isEmpty()) arguments << QFile::encodeName(dir_.filePath(startFile));
     auto window = std::make_unique<TForm1>(arguments);
     if (ShowWindow(*window)) window_ = std::move(window);
+    if (window_) WaitUntilActive(*window_);
 }
 
 SessionPlayer::~SessionPlayer() {
@@ -128,6 +138,7 @@ QString SessionPlayer::Restart() {
     window_.reset();
     if (!ShowWindow(*window)) return "the editor did not start again";
     window_ = std::move(window);
+    WaitUntilActive(*window_);
     return Compare("restart");
 }
 
