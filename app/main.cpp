@@ -2,10 +2,26 @@
 #include <QApplication>
 #include <QByteArray>
 #include <QList>
+#include <QSessionManager>
 
 #include "Dialogs.h"
 #include "Heap.h"
 #include "frmMain.h"
+
+namespace {
+
+// The session manager's request as the window sees it.
+class QtSessionRequest : public SessionRequest {
+public:
+    explicit QtSessionRequest(QSessionManager& manager) : manager_(manager) {}
+    bool allowsInteraction() override { return manager_.allowsInteraction(); }
+    void cancel() override { manager_.cancel(); }
+
+private:
+    QSessionManager& manager_;
+};
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
     // Qt sees the program's name only, so that no argument is taken for one
@@ -28,6 +44,13 @@ int main(int argc, char* argv[]) {
     QList<QByteArray> arguments;
     for (int i = 1; i < argc; ++i) arguments.append(QByteArray(argv[i]));
     TForm1 window(arguments);
+    // Logging off or shutting down asks the close question before the
+    // session ends, while the answer can still stop it.
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &window,
+                     [&window](QSessionManager& manager) {
+                         QtSessionRequest request(manager);
+                         window.commitDataRequest(request);
+                     });
     // Restored, the window stands in the middle of the desktop.
     keyloft::ui::CentreOnScreen(&window, window.screen());
     window.showMaximized();

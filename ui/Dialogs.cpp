@@ -1,8 +1,13 @@
 // The editor's message dialogs and input prompt.
 #include "Dialogs.h"
 
+#include <QAbstractItemView>
 #include <QCloseEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFileSystemModel>
 #include <QInputDialog>
+#include <QItemSelectionModel>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -51,6 +56,46 @@ private:
     bool closedByBox_ = false;
 };
 
+// A file dialog that takes the file its name field names. QFileDialog
+// prefers rows selected in its listing over the typed name, and a name put
+// into the field, or typed while the field has no focus, selects its file
+// without deselecting the one selected before; so a selected file is
+// dropped before the dialog reads its choice. A click on a file still
+// chooses it (the click writes its name into the field); a selected folder
+// is left alone, so the button that then reads "Open" goes into it.
+class NameFileDialog : public QFileDialog {
+public:
+    using QFileDialog::QFileDialog;
+
+    void accept() override {
+        auto* name = findChild<QLineEdit*>("fileNameEdit");
+        auto* listing = findChild<QAbstractItemView*>("listView");
+        QItemSelectionModel* selection = listing ? listing->selectionModel() : nullptr;
+        if (name != nullptr && !name->text().isEmpty() && selection != nullptr) {
+            bool folderSelected = false;
+            for (const QModelIndex& row : selection->selectedRows()) {
+                const QString path = row.data(QFileSystemModel::FilePathRole).toString();
+                folderSelected = folderSelected || QFileInfo(path).isDir();
+            }
+            if (!folderSelected) selection->clearSelection();
+        }
+        QFileDialog::accept();
+    }
+};
+
+std::unique_ptr<QFileDialog> NewFileDialog(QWidget* parent, const char* name, const QString& title,
+                                           const QString& filter, QFileDialog::AcceptMode mode) {
+    auto dialog = std::make_unique<NameFileDialog>(parent, title);
+    dialog->setObjectName(name);
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    if (mode == QFileDialog::AcceptSave) dialog->setOption(QFileDialog::DontConfirmOverwrite);
+    dialog->setAcceptMode(mode);
+    dialog->setFileMode(QFileDialog::AnyFile);
+    dialog->setNameFilter(filter);
+    dialog->setDefaultSuffix("ini");
+    return dialog;
+}
+
 void ShowMessage(QWidget* parent, QMessageBox::Icon icon, const QString& caption,
                  const QString& text) {
     Centred<QMessageBox> box(icon, caption, text, QMessageBox::Ok, parent);
@@ -60,6 +105,16 @@ void ShowMessage(QWidget* parent, QMessageBox::Icon icon, const QString& caption
 }
 
 }  // namespace
+
+std::unique_ptr<QFileDialog> NewOpenDialog(QWidget* parent) {
+    return NewFileDialog(parent, "dlgOpen1", "Open INI File", "INI files (*.ini)",
+                         QFileDialog::AcceptOpen);
+}
+
+std::unique_ptr<QFileDialog> NewSaveDialog(QWidget* parent) {
+    return NewFileDialog(parent, "dlgSave1", "Save INI file", "INI Files (*.ini)",
+                         QFileDialog::AcceptSave);
+}
 
 void ShowInformation(QWidget* parent, const QString& text) {
     ShowMessage(parent, QMessageBox::Information, "Information", text);

@@ -2,7 +2,9 @@
 #pragma once
 
 #include <QString>
+#include <memory>
 
+class QFileDialog;
 class QScreen;
 class QWidget;
 
@@ -25,6 +27,17 @@ void ShowError(QWidget* parent, const QString& text);
 // A caption, a prompt and one line of at most 255 characters, starting empty.
 // Returns the text on OK and the empty text on Cancel.
 QString InputQuery(QWidget* parent, const QString& caption, const QString& prompt);
+
+// The window's two file dialogs: the open dialog `dlgOpen1` ("Open INI
+// File") and the save dialog `dlgSave1` ("Save INI file", no overwrite
+// question). Each command makes a fresh one, so nothing an earlier command
+// left in a dialog (a row selected in its listing, a folder browsed and
+// cancelled) decides what the next one returns. On Enter or the Open/Save
+// button they return the file the name field names, taken relative to the
+// folder they show, with "ini" added to a name without an extension, even
+// when the listing still has another file selected.
+std::unique_ptr<QFileDialog> NewOpenDialog(QWidget* parent);
+std::unique_ptr<QFileDialog> NewSaveDialog(QWidget* parent);
 
 // Moves `window`, frame included, to the middle of the screen's available
 // area (the desktop without its panels); nothing without a screen.

@@ -34,34 +34,39 @@ void TForm1::actOpenExecute() {
                 return;
         }
     }
-    // The name chosen last time is offered again.
-    const std::optional<QString> chosen = AskFile(dlgOpen1, lastFolder_, QString());
+    // The path chosen in the open dialog last time is offered again; before
+    // any, the loaded file's folder, or the one the editor started in.
+    QString folder = startFolder_;
+    QString name;
+    if (!openChosen_.isEmpty()) {
+        folder = QFileInfo(openChosen_).absolutePath();
+        name = QFileInfo(openChosen_).fileName();
+    } else if (!loadedPath_.isEmpty()) {
+        folder = QFileInfo(QFile::decodeName(loadedPath_)).absolutePath();
+    }
+    const std::unique_ptr<QFileDialog> dialog = NewOpenDialog(this);
+    const std::optional<QString> chosen = AskFile(*dialog, folder, name);
     // Not chosen: the document was not replaced, and stays changed if it was.
     if (!chosen) return;
+    openChosen_ = *chosen;
     LoadIniFile(*chosen);
     doc_.ItemsChanged = false;
 }
 
-std::optional<QString> TForm1::AskFile(QFileDialog* dialog, const QString& folder,
+std::optional<QString> TForm1::AskFile(QFileDialog& dialog, const QString& folder,
                                        const QString& name) {
-    dialog->setDirectory(folder);
-    // The offered name goes straight into the name field: selectFile would
-    // also select the file in the listing once the folder has been read in
-    // the background, and that late selection would win over a name typed
-    // meanwhile.
-    if (auto* edit = dialog->findChild<QLineEdit*>("fileNameEdit")) {
-        if (!name.isNull()) edit->setText(name);
+    dialog.setDirectory(folder);
+    // The offered name goes straight into the name field, all of it
+    // selected so that typing replaces it.
+    if (auto* edit = dialog.findChild<QLineEdit*>("fileNameEdit")) {
+        edit->setText(name);
         edit->selectAll();
-    } else if (!name.isNull()) {
-        dialog->selectFile(name);
+    } else {
+        dialog.selectFile(name);
     }
-    const bool accepted = dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty();
-    if (!accepted) {
-        lastFolder_ = dialog->directory().absolutePath();
-        return std::nullopt;
-    }
-    const QString path = dialog->selectedFiles().constFirst();
-    lastFolder_ = QFileInfo(path).absolutePath();
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    const QString path = dialog.selectedFiles().constFirst();
+    chosenFolder_ = QFileInfo(path).absolutePath();
     return path;
 }
 
@@ -71,11 +76,12 @@ bool TForm1::SaveIni() {
     if (!IsIniLoade()) return false;
     const Node* root = doc_.NodeAt(0);
     // A loaded document is saved in the folder it came from, under the root's
-    // name; a new one where the last file dialog was.
+    // name; a new one where the last file was chosen.
     const QString loaded =
         QDir::cleanPath(QFileInfo(QFile::decodeName(loadedPath_)).absoluteFilePath());
-    const QString folder = loadedPath_.isEmpty() ? lastFolder_ : QFileInfo(loaded).absolutePath();
-    const std::optional<QString> chosen = AskFile(dlgSave1, folder, ShownText(doc_, root));
+    const QString folder = loadedPath_.isEmpty() ? chosenFolder_ : QFileInfo(loaded).absolutePath();
+    const std::unique_ptr<QFileDialog> dialog = NewSaveDialog(this);
+    const std::optional<QString> chosen = AskFile(*dialog, folder, ShownText(doc_, root));
     if (!chosen) return false;
     // A file name need not be valid UTF-8, while the dialog's names are
     // text: the loaded file, chosen as offered while the root keeps its

@@ -2,12 +2,40 @@
 #include "IniTreeView.h"
 
 #include <QItemSelectionModel>
+#include <QMetaProperty>
 #include <QPainter>
 
 namespace keyloft::ui {
 
 IniTreeView::IniTreeView(QWidget* parent) : QTreeView(parent) {
     connect(this, &QTreeView::collapsed, this, &IniTreeView::onCollapsed);
+}
+
+bool IniTreeView::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) {
+    const bool opened = QTreeView::edit(index, trigger, event);
+    if (opened && state() == EditingState) editing_ = index;
+    return opened;
+}
+
+bool IniTreeView::isEditing() const {
+    return state() == EditingState && editing_.isValid() && indexWidget(editing_) != nullptr;
+}
+
+IniTreeView::EditEnd IniTreeView::finishEditing() {
+    if (!isEditing()) return EditEnd::None;
+    QWidget* editor = indexWidget(editing_);
+    // The editor shows its text in its user property (a line edit's text).
+    const QMetaProperty shown = editor->metaObject()->userProperty();
+    const bool unchanged =
+        shown.isValid() && shown.read(editor) == model()->data(editing_, Qt::EditRole);
+    editing_ = QPersistentModelIndex();
+    if (unchanged) {
+        closeEditor(editor, QAbstractItemDelegate::RevertModelCache);
+        return EditEnd::Dropped;
+    }
+    commitData(editor);
+    closeEditor(editor, QAbstractItemDelegate::NoHint);
+    return EditEnd::Committed;
 }
 
 void IniTreeView::expandAllOf(const std::vector<QModelIndex>& indexes) {

@@ -1,6 +1,7 @@
 // The tree view of the document, with whole-tree folding done in one layout.
 #pragma once
 
+#include <QPersistentModelIndex>
 #include <QTreeView>
 #include <vector>
 
@@ -17,6 +18,13 @@ class IniTreeView : public QTreeView {
     Q_OBJECT
 public:
     explicit IniTreeView(QWidget* parent = nullptr);
+
+    enum class EditEnd { None, Dropped, Committed };
+    // Ends an open in-place edit: a changed text goes to the model as Enter
+    // gives it, an unchanged one is dropped as Escape drops it. None when no
+    // edit was open.
+    EditEnd finishEditing();
+    bool isEditing() const;
 
     // Expands every index given (each must be visible once its own ancestors
     // in the list are expanded), then lays the view out once.
@@ -36,9 +44,13 @@ public:
     // from `parent` up is expanded (the top level always has them).
     bool laysOutChildrenOf(const QModelIndex& parent) const;
 
+    using QTreeView::edit;
+
 protected:
     void dataChanged(const QModelIndex& topLeft, const QModelIndex& bottomRight,
                      const QList<int>& roles = QList<int>()) override;
+    // Notes which index an in-place editor opens on.
+    bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
     // Dotted lines join each node to its parent and siblings; the style
     // draws the expand buttons over them.
     void drawBranches(QPainter* painter, const QRect& rect,
@@ -46,6 +58,8 @@ protected:
 
 private:
     void onCollapsed(const QModelIndex& index);
+
+    QPersistentModelIndex editing_;
 };
 
 }  // namespace keyloft::ui

@@ -230,23 +230,8 @@ void TForm1::CreateComponents() {
     setMenuBar(mm1);
 
     KeepNoSettings();
-    lastFolder_ = QDir::currentPath();
-    dlgOpen1 = new QFileDialog(this, "Open INI File");
-    dlgOpen1->setObjectName("dlgOpen1");
-    dlgOpen1->setOption(QFileDialog::DontUseNativeDialog);
-    dlgOpen1->setAcceptMode(QFileDialog::AcceptOpen);
-    dlgOpen1->setFileMode(QFileDialog::AnyFile);
-    dlgOpen1->setNameFilter("INI files (*.ini)");
-    dlgOpen1->setDefaultSuffix("ini");
-
-    dlgSave1 = new QFileDialog(this, "Save INI file");
-    dlgSave1->setObjectName("dlgSave1");
-    dlgSave1->setOption(QFileDialog::DontUseNativeDialog);
-    dlgSave1->setOption(QFileDialog::DontConfirmOverwrite);
-    dlgSave1->setAcceptMode(QFileDialog::AcceptSave);
-    dlgSave1->setFileMode(QFileDialog::AnyFile);
-    dlgSave1->setNameFilter("INI Files (*.ini)");
-    dlgSave1->setDefaultSuffix("ini");
+    startFolder_ = QDir::currentPath();
+    chosenFolder_ = startFolder_;
 }
 
 void TForm1::CreateCommands() {
@@ -355,11 +340,19 @@ void TForm1::LoadIniFile(const QByteArray& path) {
 }
 
 void TForm1::RunCommand(const std::function<void()>& command) {
+    sessionAnswered_ = false;
     try {
+        if (!FinishEdit()) return;
         command();
     } catch (const std::exception& failure) {
         ShowFailure(failure);
     }
+}
+
+bool TForm1::FinishEdit() {
+    editRefused_ = false;
+    tv1->finishEditing();
+    return !editRefused_;
 }
 
 void TForm1::usePrinter(std::unique_ptr<DocumentPrinter> printer) { printer_ = std::move(printer); }
@@ -378,6 +371,7 @@ void TForm1::tv1Edited(Node* node, const QString& text) {
     QString bad;
     const auto bytes = StoredText(doc_, node, text, &bad);
     if (!bytes) {
+        editRefused_ = true;
         ShowWarning(this, UnstorableWarning(bad));
         return;
     }
@@ -386,12 +380,35 @@ void TForm1::tv1Edited(Node* node, const QString& text) {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
+    // The application's own close at the end of a session that was already
+    // answered (a close box, Exit or any command since asks again).
+    if (sessionAnswered_ && !event->spontaneous()) {
+        event->accept();
+        return;
+    }
     bool canClose = false;
     RunCommand([&] { canClose = FormCloseQuery(); });
     if (canClose) {
         event->accept();
     } else {
         event->ignore();
+    }
+}
+
+void TForm1::commitDataRequest(SessionRequest& request) {
+    sessionAnswered_ = false;
+    // Without a change there is nothing to ask; without leave to ask the
+    // user nothing is asked or saved.
+    if ((doc_.ItemsChanged || tv1->isEditing()) && !request.allowsInteraction()) {
+        sessionAnswered_ = true;
+        return;
+    }
+    bool canClose = false;
+    RunCommand([&] { canClose = FormCloseQuery(); });
+    if (canClose) {
+        sessionAnswered_ = true;
+    } else {
+        request.cancel();
     }
 }
 

@@ -29,6 +29,18 @@ class IniTreeView;
 // Owns the one document for the whole run. Every command is a method named
 // after its action; the actions call them through RunCommand, the one place
 // where failures of files and the printer become the error dialog.
+// What the window needs of the session manager's request to commit data at
+// the end of a session (tests give a fake one).
+class SessionRequest {
+public:
+    virtual ~SessionRequest() = default;
+    // Asks the session manager whether the user may be asked; may wait for
+    // its answer.
+    virtual bool allowsInteraction() = 0;
+    // Stops the end of the session.
+    virtual void cancel() = 0;
+};
+
 class TForm1 : public QMainWindow {
     Q_OBJECT
 public:
@@ -61,8 +73,19 @@ public:
     keyloft::Node* GetNodeByText(keyloft::ui::IniTreeView* tv, const QString& text,
                                  bool makeVisible);
 
-    // Runs a command, showing any failure of files or the printer.
+    // Runs a command, showing any failure of files or the printer. An open
+    // in-place edit is finished first (FinishEdit); when its text is refused
+    // the command does not run.
     void RunCommand(const std::function<void()>& command);
+    // Finishes an open in-place edit as Enter does, or as Escape does when
+    // its text is unchanged; false when the typed text was refused (its
+    // warning was shown).
+    bool FinishEdit();
+    // The session manager's request at the end of a session: a changed
+    // document gets the close question, when the user may be asked; the
+    // answers that keep the window open cancel the end of the session.
+    // Once answered, the close that ends the session asks nothing.
+    void commitDataRequest(SessionRequest& request);
     // Replaces the printer Print INI uses (tests give one whose printing
     // system fails).
     void usePrinter(std::unique_ptr<keyloft::ui::DocumentPrinter> printer);
@@ -94,10 +117,10 @@ private:
     void CreateCommands();
     void FormCreate(const QList<QByteArray>& arguments);
     void LoadIniFromCommand(const QByteArray& path);
-    // Opens `dialog` in `folder` with `name` proposed and selected, so that
+    // Shows `dialog` in `folder` with `name` proposed and selected, so that
     // typing replaces it; returns the chosen path, or nothing when
-    // cancelled. The folder of the chosen file is remembered for the run.
-    std::optional<QString> AskFile(QFileDialog* dialog, const QString& folder, const QString& name);
+    // cancelled. The chosen file's folder is remembered for the run.
+    std::optional<QString> AskFile(QFileDialog& dialog, const QString& folder, const QString& name);
     bool FormCloseQuery();
     void tv1Edited(keyloft::Node* node, const QString& text);
     // Save INI as: returns true when a file was written, false when there was
@@ -114,8 +137,6 @@ private:
     keyloft::ui::IniTreeView* tv1 = nullptr;
     QToolBar* acttb1 = nullptr;
     QLabel* statusText_ = nullptr;
-    QFileDialog* dlgOpen1 = nullptr;
-    QFileDialog* dlgSave1 = nullptr;
     TAboutBox* AboutBox = nullptr;
     std::unique_ptr<keyloft::ui::DocumentPrinter> printer_;
 
@@ -125,6 +146,17 @@ private:
     // The root's text as the load gave it: while the root keeps it, Save
     // writes to loadedPath_ itself.
     std::string loadedRoot_;
-    // Where the last file dialog was accepted; at first the current folder.
-    QString lastFolder_;
+    // The folder the editor was started from.
+    QString startFolder_;
+    // The path last chosen in the open dialog, offered by the next one;
+    // empty until a file was chosen in it.
+    QString openChosen_;
+    // The folder of the file last chosen in either file dialog; at first the
+    // start folder. A new document is saved there.
+    QString chosenFolder_;
+    // Set by an edit whose text could not be stored.
+    bool editRefused_ = false;
+    // The session manager's commit request was answered: the close that
+    // follows it asks nothing. Any command clears it.
+    bool sessionAnswered_ = false;
 };

@@ -111,6 +111,23 @@ QByteArray readRaw(const QByteArray& path) {
     return bytes;
 }
 
+// A session manager's commit request that allows interaction or not, and
+// records whether it was asked and cancelled.
+class FakeSessionRequest : public SessionRequest {
+public:
+    explicit FakeSessionRequest(bool interaction) : interaction_(interaction) {}
+    bool allowsInteraction() override {
+        ++asked;
+        return interaction_;
+    }
+    void cancel() override { cancelled = true; }
+    int asked = 0;
+    bool cancelled = false;
+
+private:
+    bool interaction_;
+};
+
 // A shown window in a folder holding the standard files, with a.ini loaded
 // and, when `changed`, the key "added=1" added to its section. What the tree
 // and the folder hold once set up stays in `before` and `disk`.
@@ -698,7 +715,11 @@ void MainWindowTest::closeWindow_data() {
     QTest::addColumn<bool>("closed");
     QTest::addColumn<FileMap>("written");
 
-    for (const char* way : {"Exit", "close button"}) {
+    // A log-off: the session manager's commit request, then the close that
+    // ends the session; a row that keeps the window open cancels the log-off.
+    QTest::newRow("log-off without leave to ask: nothing asked or saved")
+        << "log-off, no interaction" << true << QStringList{} << QStringList{} << true << FileMap{};
+    for (const char* way : {"Exit", "close button", "log-off"}) {
         const QString how = QString::fromLatin1(way);
         const QByteArray prefix = QByteArray(way) + ", ";
         QTest::newRow(prefix + "unchanged: closes at once")
@@ -737,6 +758,13 @@ void MainWindowTest::closeWindow() {
     script.answer(steps, f.dir.path()).rejectUnexpected().start();
     if (how == "Exit") {
         QVERIFY(Trigger(f.window, "actExit"));
+    } else if (how.startsWith("log-off")) {
+        FakeSessionRequest request(how == "log-off");
+        f.window.commitDataRequest(request);
+        QCOMPARE(request.asked, changed ? 1 : 0);
+        QCOMPARE(request.cancelled, !closed);
+        // The close that ends the session asks nothing more.
+        if (!request.cancelled) f.window.close();
     } else {
         // As the title bar's close button: a close request from the platform.
         QVERIFY(f.window.windowHandle() != nullptr);
