@@ -39,6 +39,11 @@ public:
     // read it to see which rows a change made the view look at.
     quint64 indexLookups() const { return indexLookups_; }
 
+    // Tells every view to read the whole tree afresh, though nothing in it
+    // changed: a view then drops its state (what it shows expanded, the
+    // selection) at once, without undoing it node by node.
+    void announceReset();
+
     // A node's text as shown.
     QString displayText(const Node* node) const;
 

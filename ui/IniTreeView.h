@@ -10,8 +10,9 @@ namespace keyloft::ui {
 // Behaves like QTreeView, and in addition:
 // - collapsing a node whose subtree holds the current node moves the
 //   selection to the collapsed node, so the selection is never hidden;
-// - expandAllOf() and collapseEverything() fold many nodes with a single
-//   relayout, which keeps them fast on trees of millions of nodes;
+// - expandAllOf(), expandEverything() and collapseEverything() fold many
+//   nodes with a single relayout, which keeps them fast on trees of millions
+//   of nodes;
 // - a change of texts below a collapsed node costs nothing: those rows have
 //   no place in the layout, so there is nothing of them to look up or paint.
 class IniTreeView : public QTreeView {
@@ -29,6 +30,8 @@ public:
     // Expands every index given (each must be visible once its own ancestors
     // in the list are expanded), then lays the view out once.
     void expandAllOf(const std::vector<QModelIndex>& indexes);
+    // Expands every node, without a signal for each one.
+    void expandEverything();
     // Collapses every node; a selection below the top level moves to its
     // top-level ancestor.
     void collapseEverything();

@@ -80,7 +80,7 @@ void TForm1::actExpandAllExecute() {
     if (!IsIniLoade()) return;
     selectNode(doc_.NodeAt(0));
     const BusyCursor busy;
-    tv1->expandAll();
+    tv1->expandEverything();
 }
 
 void TForm1::actCollapseAllExecute() {

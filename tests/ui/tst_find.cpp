@@ -84,6 +84,7 @@ private slots:
     void expandAndCollapseAll();
     void collapsingMovesTheSelectionUp_data();
     void collapsingMovesTheSelectionUp();
+    void collapsingEverythingKeepsAnOpenEdit();
 
     void emptyDocument_data();
     void emptyDocument();
@@ -394,6 +395,29 @@ void FindTest::collapsingMovesTheSelectionUp() {
     QVERIFY(IsShown(*window, window->selectedNode()));
     QCOMPARE(view->selectionModel()->selectedIndexes().size(), 1);
     QVERIFY(!window->document().ItemsChanged);
+}
+
+// Collapsing the whole tree while a line is being edited moves the selection
+// to the root, which accepts the edit as leaving the line does.
+void FindTest::collapsingEverythingKeepsAnOpenEdit() {
+    auto window = OpenWindow(kWide);
+    QVERIFY(window);
+    auto* view = window->treeView();
+    view->expandAll();
+    Node* key = NodeNamed(*window, "port=1");
+    window->selectNode(key);
+    view->edit(window->model()->indexOf(key));
+    QLineEdit* editor = nullptr;
+    for (auto* e : view->findChildren<QLineEdit*>("nodeEditor"))
+        if (e->isVisible()) editor = e;
+    QVERIFY(editor != nullptr);
+    editor->setText("port=2");
+
+    view->collapseEverything();
+    QTRY_COMPARE(Shown(*window, key), QString("port=2"));
+    QVERIFY(window->document().ItemsChanged);
+    QCOMPARE(Expanded(*window), QStringList{});
+    QCOMPARE(SelectedText(*window), QString("app.ini"));
 }
 
 // --- The empty document ------------------------------------------------------------
