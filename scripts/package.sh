@@ -2,10 +2,12 @@
 # Builds the Debian packages keyloft and keyloft-ini (and their -dbgsym
 # packages) with dpkg-buildpackage, from the files a clean checkout holds:
 # the tracked files, as they are in the working tree, are copied to
-# FOLDER/source (build/package/source by default), which is built there
-# with `dpkg-buildpackage -us -uc -b`; the .deb, .buildinfo and .changes
-# files land in FOLDER. Prints the paths of the .deb files, one a line, as
-# its last lines. DEB_BUILD_OPTIONS is passed on (nocheck skips the tests).
+# FOLDER/keyloft-VERSION (FOLDER is build/package by default), packed as the
+# source package (dpkg-source -b: the .dsc and .tar.xz, for lintian), then
+# built there with `dpkg-buildpackage -us -uc -b`; the .deb, .buildinfo and
+# .changes files land in FOLDER, the log in FOLDER/build.log. Prints the
+# paths of the .deb files, one a line, as its last lines. DEB_BUILD_OPTIONS
+# is passed on (nocheck skips the tests).
 #
 #   scripts/package.sh [--out FOLDER]
 set -euo pipefail
@@ -25,8 +27,9 @@ esac
 
 scripts/install-deps.sh
 
+version=$(dpkg-parsechangelog -S Version)
 rm -rf "$out"
-source_dir=$out/source
+source_dir=$out/keyloft-$version
 mkdir -p "$source_dir"
 if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
     # Tracked files only, so that build folders and stray files stay out;
@@ -38,7 +41,8 @@ else
     tar --exclude=./build --exclude=./.git -cf - . | tar -xf - -C "$source_dir"
 fi
 
-(cd "$source_dir" && dpkg-buildpackage -us -uc -b -j2) >"$out/build.log" 2>&1 || {
+(cd "$out" && dpkg-source -b "keyloft-$version" && cd "keyloft-$version" &&
+    dpkg-buildpackage -us -uc -b -j2) >"$out/build.log" 2>&1 || {
     tail -n 60 "$out/build.log" >&2
     echo "package: dpkg-buildpackage failed; the whole log is $out/build.log" >&2
     exit 1
