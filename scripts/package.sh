@@ -27,6 +27,11 @@ esac
 
 scripts/install-deps.sh
 
+# The packages do not depend on the builder's compiler cache: ccache with a
+# CCACHE_BASEDIR writes relative source paths into the debug information,
+# so a cached build would differ from a clean one.
+unset CMAKE_C_COMPILER_LAUNCHER CMAKE_CXX_COMPILER_LAUNCHER
+
 version=$(dpkg-parsechangelog -S Version)
 rm -rf "$out"
 source_dir=$out/keyloft-$version
