@@ -33,9 +33,11 @@ packages=(
     poppler-utils
     # A font known to exist, so text metrics do not depend on the machine.
     fonts-dejavu-core
-    # Packaging (scripts/package.sh, scripts/check-package.sh): CPack's DEB
-    # generator calls dpkg-shlibdeps; the validators of the installed files.
+    # Packaging (scripts/package.sh, scripts/check-package.sh):
+    # dpkg-buildpackage with debhelper; the validators of the packages and
+    # of the installed files.
     dpkg-dev
+    debhelper
     desktop-file-utils
     appstream
     lintian
