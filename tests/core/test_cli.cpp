@@ -56,7 +56,7 @@ struct CliCase {
     bool backupThere = false;  // FILE.in1 exists before the run
     // MISSING afterwards; empty: it does not exist.
     std::string created = {};
-    std::string file = {};     // FILE's bytes, when not the fixture's
+    std::string file = {};  // FILE's bytes, when not the fixture's
 };
 
 const std::string kNulFile = "[s]\nb=x\0y\nc=3\n[t]\nd=4\n"s;
@@ -434,8 +434,7 @@ TEST(CliCommands, BytesOutputAndExitCodeOfEachCommand) {
         const auto has = [&](const char* arg) {
             return std::find(c.args.begin(), c.args.end(), arg) != c.args.end();
         };
-        if (!Writes(c.args) || c.exit == 2 || has("MISSING") || has("--dry-run"))
-            continue;
+        if (!Writes(c.args) || c.exit == 2 || has("MISSING") || has("--dry-run")) continue;
         SCOPED_TRACE("with --dry-run");
         Scene scene(fixture, c.backupThere);
         std::vector<std::string> args = {c.args[0], "--dry-run"};
