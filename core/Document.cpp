@@ -443,6 +443,7 @@ Node* Document::ReadFile(std::string_view rootText, LargeBytes bytes, std::size_
         size = decoded.written;
     }
     s.bytes = std::move(bytes);
+    s.size = size;
     store.base = s.bytes.get();
     // The root: a made node whose children are a list.
     Node* root = store.NewNode(0, 0);

@@ -119,6 +119,9 @@ public:
     // The bytes of a UTF-16 file from its first unit U+0000 on (or its odd
     // last byte), which the reading never reads: written last, as they stood.
     std::string_view Utf16Tail() const { return s_->utf16Tail; }
+    // The text that was read: the file's bytes, or a UTF-16 file's decoded
+    // text.
+    std::string_view Text() const { return {s_->bytes.get(), s_->size}; }
 
     // Replaces the whole tree by a root named `rootText` and the reading of
     // the file's bytes. The new tree is built aside: when building fails
@@ -144,6 +147,7 @@ private:
         Node* top = nullptr;
         std::size_t count = 0;
         LargeBytes bytes;
+        std::size_t size = 0;
         std::string eol = "\r\n";
         bool bom = false;
         bool utf8 = true;

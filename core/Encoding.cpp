@@ -247,6 +247,17 @@ void EncodeUtf16(std::string_view text, Utf16Order order, std::string& out) {
     }
 }
 
+std::string DecodeUtf16File(std::string_view file) {
+    const Utf16Order order = Utf16OrderOf(file);
+    if (order == Utf16Order::None) return {};
+    file.remove_prefix(2);
+    std::string text(Utf16DecodedRoom(file.size()) + 1, '\0');
+    const Utf16Decoded decoded = DecodeUtf16(file.data(), file.size(), order, text.data());
+    const bool nul = file.size() - decoded.consumed >= 2;
+    text.resize(decoded.written + (nul ? 1 : 0));
+    return text;
+}
+
 std::string ValidUtf8(std::string_view text) {
     std::string out;
     out.reserve(text.size());

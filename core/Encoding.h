@@ -52,6 +52,11 @@ Utf16Decoded DecodeUtf16(const char* in, std::size_t size, Utf16Order order, cha
 // time.
 void EncodeUtf16(std::string_view text, Utf16Order order, std::string& out);
 
+// The text of a file that starts with a UTF-16 byte-order mark, as
+// DecodeUtf16 gives it, followed by one NUL byte when a unit U+0000 ended
+// it; nothing of the rest.
+std::string DecodeUtf16File(std::string_view file);
+
 // Generalized UTF-8 as UTF-8: every unpaired surrogate and every byte that
 // starts no sequence becomes U+FFFD. Valid UTF-8 comes back as it is.
 std::string ValidUtf8(std::string_view text);
