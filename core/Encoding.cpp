@@ -227,7 +227,16 @@ void EncodeUtf16(std::string_view text, Utf16Order order, std::string& out) {
     std::size_t i = 0;
     while (i < n) {
         if (s[i] < 0x80) {
-            AppendUnit(s[i++], big, out);
+            // A run of ASCII, widened in place.
+            std::size_t end = i;
+            while (end < n && s[end] < 0x80) ++end;
+            const std::size_t at = out.size();
+            out.resize(at + 2 * (end - i));
+            char* o = out.data() + at + (big ? 1 : 0);
+            for (; i < end; ++i, o += 2) {
+                o[0] = static_cast<char>(s[i]);
+                o[big ? -1 : 1] = '\0';
+            }
             continue;
         }
         const std::size_t len = SequenceLength(s + i, n - i, true);
