@@ -414,6 +414,10 @@ void ModelTest::editStoresFileEncoding_data() {
     QTest::newRow("UTF-16 file with an unpaired surrogate")
         << QByteArray("\xFF\xFE[\0a\0]\0\n\0k\0=\0\x00\xD8\n\0", 18)
         << QString::fromUtf8("k=5\u20ac\u0142") << QByteArray("k=5\xE2\x82\xAC\xC5\x82");
+    // Accepted as shown, the line keeps its surrogate instead of U+FFFD.
+    QTest::newRow("UTF-16 text accepted as shown")
+        << QByteArray("\xFF\xFE[\0a\0]\0\n\0k\0=\0\x00\xD8\n\0", 18)
+        << QString::fromUtf8("k=\ufffd") << QByteArray("k=\xED\xA0\x80");
 }
 
 void ModelTest::editStoresFileEncoding() {
