@@ -19,6 +19,7 @@
 
 #include "Document.h"
 #include "Dump.h"
+#include "Encoding.h"
 #include "Failure.h"
 #include "FileSystem.h"
 #include "IniFile.h"
@@ -282,13 +283,20 @@ void Load(Document& doc, const std::string& path, FileBytes file, std::string* b
     if (end.LineBreak.empty()) doc.SetLineEnding("\n");
 }
 
+// A text of `doc` as printed: UTF-8, a UTF-16 file's unpaired surrogates as
+// U+FFFD.
+std::string Printed(const Document& doc, std::string_view text) {
+    if (doc.Utf16() == Utf16Order::None || IsValidUtf8(text)) return std::string(text);
+    return ValidUtf8(text);
+}
+
 std::optional<std::string> OptionalKey(const Command& command) {
     if (command.operands.size() < 3) return std::nullopt;
     return command.operands[2];
 }
 
 // get --format=sh: each key of `sections` once, with the value get prints.
-int PrintShell(const std::string& path, const std::string& name,
+int PrintShell(const Document& doc, const std::string& path, const std::string& name,
                const std::vector<Node*>& sections) {
     int status = kDone;
     std::unordered_set<std::string_view> seen;
@@ -297,9 +305,9 @@ int PrintShell(const std::string& path, const std::string& name,
             const auto key = KeyOfLine(line->text());
             if (!key || !seen.insert(*key).second) continue;
             if (cli::IsShellName(*key)) {
-                PrintLine(cli::ShellAssignment(*key, ValueOfLine(line->text())));
+                PrintLine(Printed(doc, cli::ShellAssignment(*key, ValueOfLine(line->text()))));
             } else {
-                Error(path, "key " + std::string(*key) + " in [" + name +
+                Error(path, "key " + Printed(doc, *key) + " in [" + name +
                                 "] is not a shell name: left out");
                 status = kFailed;
             }
@@ -312,9 +320,15 @@ int Read(const Command& command) {
     const std::string& path = command.operands[0];
     if (command.word == "lint") {
         const FileBytes file = ReadWholeInput(path);
-        const auto findings = LintIni({file.data.get(), file.size}, command.strict);
-        for (const LintFinding& f : findings)
-            PrintLine(path + ":" + std::to_string(f.line) + ": " + f.message);
+        const std::string_view bytes(file.data.get(), file.size);
+        // A UTF-16 file's text is linted as what the editor reads of it.
+        const bool utf16 = Utf16OrderOf(bytes) != Utf16Order::None;
+        const std::string text = utf16 ? DecodeUtf16File(bytes) : std::string();
+        const auto findings = LintIni(utf16 ? std::string_view(text) : bytes, command.strict);
+        for (const LintFinding& f : findings) {
+            const std::string message = utf16 ? ValidUtf8(f.message) : f.message;
+            PrintLine(path + ":" + std::to_string(f.line) + ": " + message);
+        }
         return findings.empty() ? kDone : kFailed;
     }
     Document doc;
@@ -327,7 +341,7 @@ int Read(const Command& command) {
     }
     if (command.word == "sections") {
         for (const Node* section : doc.First()->children()) {
-            if (const auto name = PlainSectionName(section->text())) PrintLine(*name);
+            if (const auto name = PlainSectionName(section->text())) PrintLine(Printed(doc, *name));
         }
         return kDone;
     }
@@ -340,23 +354,23 @@ int Read(const Command& command) {
     if (command.word == "keys") {
         for (const Node* section : sections) {
             for (const Node* line : section->children()) {
-                if (const auto key = KeyOfLine(line->text())) PrintLine(*key);
+                if (const auto key = KeyOfLine(line->text())) PrintLine(Printed(doc, *key));
             }
         }
         return kDone;
     }
-    if (command.shellFormat) return PrintShell(path, name, sections);
+    if (command.shellFormat) return PrintShell(doc, path, name, sections);
     if (const auto key = OptionalKey(command)) {
         const Node* line = FirstKeyNamed(sections, *key);
         if (line == nullptr) {
             Error(path, "no key " + *key + " in [" + name + "]");
             return kFailed;
         }
-        PrintLine(ValueOfLine(line->text()));
+        PrintLine(Printed(doc, ValueOfLine(line->text())));
         return kDone;
     }
     for (const Node* section : sections) {
-        for (const Node* line : section->children()) PrintLine(line->text());
+        for (const Node* line : section->children()) PrintLine(Printed(doc, line->text()));
     }
     return kDone;
 }
@@ -420,6 +434,29 @@ int Write(const Command& command) {
                             " holds a NUL byte: the file is not changed");
             return kFailed;
         }
+        // The same for the character U+0000 of a UTF-16 file (an odd last
+        // byte is no character: it stays last).
+        if (doc.Utf16Tail().size() >= 2) {
+            const std::string_view text = doc.Text();
+            Error(path, "line " + std::to_string(LineOf(text.data(), text.size())) +
+                            " holds a NUL character: the file is not changed");
+            return kFailed;
+        }
+        // Names and values are matched and written as the file's text, which
+        // for a UTF-16 file is UTF-8: bytes that are no UTF-8 have no UTF-16.
+        if (doc.Utf16() != Utf16Order::None) {
+            auto valid = [](const std::string& text) { return IsValidUtf8(text); };
+            bool allValid =
+                std::all_of(command.operands.begin() + 1, command.operands.end(), valid);
+            for (const cli::Setting& s : settings)
+                allValid = allValid && valid(s.section) && valid(s.key) && valid(s.value);
+            if (!allValid) {
+                Error(path,
+                      "the file is UTF-16 and a name or value given is not UTF-8: the file "
+                      "is not changed");
+                return kFailed;
+            }
+        }
     }
 
     EditResult result;
@@ -443,7 +480,16 @@ int Write(const Command& command) {
     if (command.dryRun) {
         // What the save would refuse, a dry run refuses too.
         CheckMayReplace(path, command.backup ? Backup::Keep : Backup::None);
-        Print(UnifiedDiff(before, SerializeDocument(doc), path));
+        const Utf16Order utf16 = doc.Utf16();
+        if (utf16 == Utf16Order::None) {
+            Print(UnifiedDiff(before, SerializeDocument(doc), path));
+        } else {
+            // The diff of the texts, in UTF-8, said to be of a UTF-16 file.
+            PrintLine(path + " is UTF-16 " + (utf16 == Utf16Order::Big ? "BE" : "LE") +
+                      "; the diff shows its text in UTF-8:");
+            Print(UnifiedDiff(ValidUtf8(DecodeUtf16File(before)),
+                              ValidUtf8(DecodeUtf16File(SerializeDocument(doc))), path));
+        }
     } else {
         SaveIniFile(doc, path, command.backup);
         if (created) created->Keep();

@@ -36,6 +36,7 @@ constexpr double kLoadTarget = 3.0;               // load <= 3 x read+count
 constexpr double kSaveTarget = 2.0;               // save <= 2 x write+fsync
 constexpr std::size_t kLinearLines = 10'000'000;  // loads linearly up to here:
 constexpr double kLinearTarget = 1.5;             // time per line <= 1.5 x that at kTargetLines
+constexpr double kUtf16Target = 2.0;              // a UTF-16 file loads <= 2 x its UTF-8 twin
 
 struct Options {
     std::vector<std::size_t> sizes = {1'000, 100'000, 1'000'000, 10'000'000};
@@ -197,6 +198,41 @@ Figures Measure(const Generated& g, Shape shape, int runs, const fs::path& work,
     return f;
 }
 
+// A UTF-16 LE twin of the generated file (its bytes widened, a byte-order
+// mark first) against the file itself: the best load of each.
+void MeasureUtf16(const Generated& g, Shape shape, int runs, const fs::path& work,
+                  std::vector<std::string>& problems) {
+    std::size_t size = 0;
+    const std::unique_ptr<char[]> bytes = ReadAll(g.path, size);
+    std::string wide = "\xFF\xFE";
+    wide.reserve(2 + 2 * size);
+    for (std::size_t i = 0; i < size; ++i) {
+        wide.push_back(bytes[i]);
+        wide.push_back('\0');
+    }
+    const std::string twin = (work / "utf16.ini").string();
+    WriteAll(twin, wide.data(), wide.size(), false);
+    ReadAndCountLines(twin);  // in the page cache, as the other is
+
+    auto timeLoad = [&](const std::string& path, keyloft::LoadResult& loaded) {
+        std::unique_ptr<keyloft::Document> doc;
+        return BestOf(
+            runs, [&] { doc = std::make_unique<keyloft::Document>(); },
+            [&] { loaded = keyloft::LoadIniFile(*doc, path); });
+    };
+    keyloft::LoadResult utf8Loaded, utf16Loaded;
+    const double utf8 = timeLoad(g.path, utf8Loaded);
+    const double utf16 = timeLoad(twin, utf16Loaded);
+    fs::remove(twin);
+    if (utf16Loaded.keyCount != utf8Loaded.keyCount ||
+        utf16Loaded.sectionCount != utf8Loaded.sectionCount)
+        problems.push_back(std::string(ShapeName(shape)) + " UTF-16 twin loaded " +
+                           keyloft::LoadReport(utf16Loaded));
+    std::printf("  %-8s UTF-8 %s, UTF-16 %s (%s): UTF-16 / UTF-8 %s\n", ShapeName(shape),
+                Time(utf8).c_str(), Time(utf16).c_str(), Bytes(wide.size()).c_str(),
+                Verdict(utf16 / utf8, kUtf16Target).c_str());
+}
+
 // ---------------------------------------------------------------------------
 // Command line
 
@@ -346,6 +382,17 @@ int main(int argc, char** argv) {
             }
         }
         PrintTargets(all);
+        std::printf("UTF-16 at %zu lines: load <= %gx that of the same text in UTF-8\n",
+                    kTargetLines, kUtf16Target);
+        if (std::find(o.sizes.begin(), o.sizes.end(), kTargetLines) == o.sizes.end()) {
+            std::printf("  not measured: run with a size of %zu lines\n", kTargetLines);
+        } else {
+            for (Shape shape : o.shapes) {
+                Generated g = Generate(shape, kTargetLines, pathOf(shape, kTargetLines));
+                MeasureUtf16(g, shape, o.runs, temp.path(), problems);
+                if (o.keepDir.empty()) fs::remove(g.path);
+            }
+        }
 
         if (!problems.empty()) {
             std::printf("\nChecks that failed:\n");

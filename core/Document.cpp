@@ -432,7 +432,18 @@ Node* Document::ReadFile(std::string_view rootText, LargeBytes bytes, std::size_
     auto fresh = std::make_unique<Storage>();
     Storage& s = *fresh;
     NodeStore& store = s.nodes;
+    s.utf16 = Utf16OrderOf({bytes.get(), size});
+    if (s.utf16 != Utf16Order::None) {
+        // The reading and everything after it work on the decoded text.
+        LargeBytes text = AllocateLarge(std::max<std::size_t>(Utf16DecodedRoom(size - 2), 1));
+        if (!text) throw std::bad_alloc();
+        const Utf16Decoded decoded = DecodeUtf16(bytes.get() + 2, size - 2, s.utf16, text.get());
+        s.utf16Tail.assign(bytes.get() + 2 + decoded.consumed, size - 2 - decoded.consumed);
+        bytes = std::move(text);
+        size = decoded.written;
+    }
     s.bytes = std::move(bytes);
+    s.size = size;
     store.base = s.bytes.get();
     // The root: a made node whose children are a list.
     Node* root = store.NewNode(0, 0);
@@ -462,7 +473,8 @@ Node* Document::ReadFile(std::string_view rootText, LargeBytes bytes, std::size_
     s.trailingOwner = end.Trailing.empty() ? nullptr : builder.LastSection();
     s.tail = end.Tail;
     // The bytes before the tail were all seen by the reading.
-    s.utf8 = scanner.Ascii() ? IsValidUtf8(end.Tail) : IsValidUtf8(text);
+    s.utf8 = s.utf16 != Utf16Order::None ||
+             (scanner.Ascii() ? IsValidUtf8(end.Tail) : IsValidUtf8(text));
 
     Replace(std::move(fresh));
     return First();

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "Encoding.h"
 #include "LargeBuffer.h"
 #include "Node.h"
 #include "ReserveMore.h"
@@ -107,8 +108,20 @@ public:
     // Everything from a NUL byte on, which the reading never reads: written
     // last.
     std::string_view Tail() const { return s_->tail; }
-    // Whether the loaded file's bytes are valid UTF-8 (true for a new one).
+    // Whether the loaded file's bytes are valid UTF-8 (true for a new one),
+    // or the file is UTF-16, whose text is held as (generalized) UTF-8.
     bool IsUtf8() const { return s_->utf8; }
+    // The UTF-16 order of a file that began with a UTF-16 byte-order mark,
+    // None for any other. The text of such a file (every view above, the
+    // nodes' texts and lines) is its generalized UTF-8; a save encodes it
+    // back.
+    Utf16Order Utf16() const { return s_->utf16; }
+    // The bytes of a UTF-16 file from its first unit U+0000 on (or its odd
+    // last byte), which the reading never reads: written last, as they stood.
+    std::string_view Utf16Tail() const { return s_->utf16Tail; }
+    // The text that was read: the file's bytes, or a UTF-16 file's decoded
+    // text.
+    std::string_view Text() const { return {s_->bytes.get(), s_->size}; }
 
     // Replaces the whole tree by a root named `rootText` and the reading of
     // the file's bytes. The new tree is built aside: when building fails
@@ -134,9 +147,12 @@ private:
         Node* top = nullptr;
         std::size_t count = 0;
         LargeBytes bytes;
+        std::size_t size = 0;
         std::string eol = "\r\n";
         bool bom = false;
         bool utf8 = true;
+        Utf16Order utf16 = Utf16Order::None;
+        std::string utf16Tail;
         std::string_view head;
         std::string_view trailing;
         const Node* trailingOwner = nullptr;

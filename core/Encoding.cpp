@@ -2,6 +2,7 @@
 #include "Encoding.h"
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -29,8 +30,9 @@ void AppendUtf8(std::string& out, char32_t cp) {
     }
 }
 
-// Length of the valid UTF-8 sequence at s (at most `left` bytes), 0 if none.
-std::size_t SequenceLength(const unsigned char* s, std::size_t left) {
+// Length of the valid UTF-8 sequence at s (at most `left` bytes), 0 if none;
+// with `surrogates`, the three bytes of a surrogate count as one.
+std::size_t SequenceLength(const unsigned char* s, std::size_t left, bool surrogates = false) {
     const unsigned char c = s[0];
     if (c < 0x80) return 1;
     std::size_t len;
@@ -41,7 +43,7 @@ std::size_t SequenceLength(const unsigned char* s, std::size_t left) {
     } else if (c >= 0xE0 && c <= 0xEF) {
         len = 3;
         if (c == 0xE0) lo = 0xA0;  // overlong
-        if (c == 0xED) hi = 0x9F;  // surrogates
+        if (c == 0xED && !surrogates) hi = 0x9F;
     } else if (c >= 0xF0 && c <= 0xF4) {
         len = 4;
         if (c == 0xF0) lo = 0x90;  // overlong
@@ -135,6 +137,151 @@ std::optional<std::string> Utf8ToCp1252(std::string_view utf8, std::string* bad)
         }
         out.push_back(static_cast<char>(byte));
         i += len;
+    }
+    return out;
+}
+
+Utf16Order Utf16OrderOf(std::string_view bytes) {
+    if (bytes.size() < 2) return Utf16Order::None;
+    const auto a = static_cast<unsigned char>(bytes[0]);
+    const auto b = static_cast<unsigned char>(bytes[1]);
+    if (a == 0xFF && b == 0xFE) return Utf16Order::Little;
+    if (a == 0xFE && b == 0xFF) return Utf16Order::Big;
+    return Utf16Order::None;
+}
+
+Utf16Decoded DecodeUtf16(const char* in, std::size_t size, Utf16Order order, char* out) {
+    const auto* s = reinterpret_cast<const unsigned char*>(in);
+    const bool big = order == Utf16Order::Big;
+    const std::size_t units = size / 2;
+    auto unitAt = [&](std::size_t i) -> char32_t {
+        return big ? (char32_t(s[2 * i]) << 8) | s[2 * i + 1]
+                   : (char32_t(s[2 * i + 1]) << 8) | s[2 * i];
+    };
+    char* o = out;
+    std::size_t i = 0;
+    while (i < units) {
+        if constexpr (std::endian::native == std::endian::little) {
+            // Four ASCII units at a time: each below 0x80 and none zero.
+            const std::uint64_t notAscii = big ? 0x80FF80FF80FF80FFULL : 0xFF80FF80FF80FF80ULL;
+            while (units - i >= 4) {
+                std::uint64_t w;
+                std::memcpy(&w, s + 2 * i, 8);
+                const std::uint64_t zero = (w - 0x0001000100010001ULL) & ~w & 0x8000800080008000ULL;
+                if ((w & notAscii) != 0 || zero != 0) break;
+                if (big) w >>= 8;
+                o[0] = static_cast<char>(w);
+                o[1] = static_cast<char>(w >> 16);
+                o[2] = static_cast<char>(w >> 32);
+                o[3] = static_cast<char>(w >> 48);
+                o += 4;
+                i += 4;
+            }
+            if (i == units) break;
+        }
+        const char32_t u = unitAt(i);
+        if (u == 0) break;
+        if (u >= 0xD800 && u < 0xDC00 && i + 1 < units) {
+            const char32_t low = unitAt(i + 1);
+            if (low >= 0xDC00 && low < 0xE000) {
+                const char32_t cp = 0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00);
+                *o++ = static_cast<char>(0xF0 | (cp >> 18));
+                *o++ = static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+                *o++ = static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+                *o++ = static_cast<char>(0x80 | (cp & 0x3F));
+                i += 2;
+                continue;
+            }
+        }
+        if (u < 0x80) {
+            *o++ = static_cast<char>(u);
+        } else if (u < 0x800) {
+            *o++ = static_cast<char>(0xC0 | (u >> 6));
+            *o++ = static_cast<char>(0x80 | (u & 0x3F));
+        } else {
+            *o++ = static_cast<char>(0xE0 | (u >> 12));
+            *o++ = static_cast<char>(0x80 | ((u >> 6) & 0x3F));
+            *o++ = static_cast<char>(0x80 | (u & 0x3F));
+        }
+        ++i;
+    }
+    return {static_cast<std::size_t>(o - out), 2 * i};
+}
+
+namespace {
+
+void AppendUnit(char32_t unit, bool big, std::string& out) {
+    const char hi = static_cast<char>(unit >> 8);
+    const char lo = static_cast<char>(unit & 0xFF);
+    out.push_back(big ? hi : lo);
+    out.push_back(big ? lo : hi);
+}
+
+}  // namespace
+
+void EncodeUtf16(std::string_view text, Utf16Order order, std::string& out) {
+    const bool big = order == Utf16Order::Big;
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t n = text.size();
+    out.reserve(out.size() + 2 * n);
+    std::size_t i = 0;
+    while (i < n) {
+        if (s[i] < 0x80) {
+            // A run of ASCII, widened in place.
+            std::size_t end = i;
+            while (end < n && s[end] < 0x80) ++end;
+            const std::size_t at = out.size();
+            out.resize(at + 2 * (end - i));
+            char* o = out.data() + at + (big ? 1 : 0);
+            for (; i < end; ++i, o += 2) {
+                o[0] = static_cast<char>(s[i]);
+                o[big ? -1 : 1] = '\0';
+            }
+            continue;
+        }
+        const std::size_t len = SequenceLength(s + i, n - i, true);
+        if (len == 0) {
+            AppendUnit(0xFFFD, big, out);
+            ++i;
+            continue;
+        }
+        const char32_t cp = Decode(s + i, len);
+        if (cp < 0x10000) {
+            AppendUnit(cp, big, out);
+        } else {
+            AppendUnit(0xD800 + ((cp - 0x10000) >> 10), big, out);
+            AppendUnit(0xDC00 + ((cp - 0x10000) & 0x3FF), big, out);
+        }
+        i += len;
+    }
+}
+
+std::string DecodeUtf16File(std::string_view file) {
+    const Utf16Order order = Utf16OrderOf(file);
+    if (order == Utf16Order::None) return {};
+    file.remove_prefix(2);
+    std::string text(Utf16DecodedRoom(file.size()) + 1, '\0');
+    const Utf16Decoded decoded = DecodeUtf16(file.data(), file.size(), order, text.data());
+    const bool nul = file.size() - decoded.consumed >= 2;
+    text.resize(decoded.written + (nul ? 1 : 0));
+    return text;
+}
+
+std::string ValidUtf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const std::size_t len = SequenceLength(s + i, text.size() - i);
+        if (len != 0) {
+            out.append(text.substr(i, len));
+            i += len;
+            continue;
+        }
+        const std::size_t surrogate = SequenceLength(s + i, text.size() - i, true);
+        out.append("\xEF\xBF\xBD");
+        i += surrogate == 0 ? 1 : surrogate;
     }
     return out;
 }

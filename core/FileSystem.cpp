@@ -28,6 +28,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "Encoding.h"
 #include "Failure.h"
 #include "Paths.h"
 #include "VectorState.h"
@@ -266,6 +267,12 @@ FileBytes ReadToEnd(int fd, std::size_t expected, const std::string& path) {
     FileBytes file;
     file.data = AllocateLarge(capacity);
     if (!file.data) ThrowTooLarge();
+    // A UTF-16 file is decoded into a text of up to 1.5 times its size,
+    // beside it, before its nodes are built.
+    auto need = [&file](std::size_t bytes) {
+        const bool utf16 = file.size >= 2 && Utf16OrderOf({file.data.get(), 2}) != Utf16Order::None;
+        return utf16 ? bytes + Utf16DecodedRoom(bytes) : bytes;
+    };
     for (;;) {
         if (file.size == capacity) {
             // Full: either the end of the file, or it grew, or its size was
@@ -274,7 +281,7 @@ FileBytes ReadToEnd(int fd, std::size_t expected, const std::string& path) {
             const std::size_t n = ReadSome(fd, probe, sizeof probe, path);
             if (n == 0) break;
             lines.Add(probe, n);
-            budget.Check(file.size + n, lines.Lines());
+            budget.Check(need(file.size + n), lines.Lines());
             const std::size_t bigger =
                 std::max(file.size + n, std::min(capacity * 2, budget.Room(lines.Lines())));
             LargeBytes more = AllocateLarge(bigger);
@@ -291,7 +298,7 @@ FileBytes ReadToEnd(int fd, std::size_t expected, const std::string& path) {
         if (n == 0) break;
         lines.Add(into, n);
         file.size += n;
-        budget.Check(std::max(file.size, expected), lines.Lines());
+        budget.Check(need(std::max(file.size, expected)), lines.Lines());
     }
     return file;
 }

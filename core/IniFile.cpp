@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "Document.h"
+#include "Encoding.h"
 #include "FileSystem.h"
 #include "IniReader.h"
 #include "VectorState.h"
@@ -140,10 +141,7 @@ private:
     const Node* last_ = nullptr;
 };
 
-}  // namespace
-
-void SerializeDocument(const Document& doc, const std::function<void(std::string_view)>& write) {
-    ClearUpperVectorHalves();
+void SerializeText(const Document& doc, const std::function<void(std::string_view)>& write) {
     Output out(write, doc.LineEnding());
     if (doc.HasByteOrderMark()) out.AppendMark("\xEF\xBB\xBF");
     out.Append(doc.Head());
@@ -154,6 +152,28 @@ void SerializeDocument(const Document& doc, const std::function<void(std::string
     // was added stands before it, where the next load reads it.
     out.Append(doc.Tail());
     out.Flush();
+}
+
+}  // namespace
+
+void SerializeDocument(const Document& doc, const std::function<void(std::string_view)>& write) {
+    ClearUpperVectorHalves();
+    const Utf16Order utf16 = doc.Utf16();
+    if (utf16 != Utf16Order::None) {
+        // The text is written as it would be in UTF-8, then encoded a piece
+        // at a time; every piece holds whole lines.
+        write(utf16 == Utf16Order::Big ? std::string_view("\xFE\xFF", 2)
+                                       : std::string_view("\xFF\xFE", 2));
+        std::string units;
+        SerializeText(doc, [&](std::string_view piece) {
+            units.clear();
+            EncodeUtf16(piece, utf16, units);
+            write(units);
+        });
+        write(doc.Utf16Tail());
+        return;
+    }
+    SerializeText(doc, write);
 }
 
 std::string SerializeDocument(const Document& doc) {

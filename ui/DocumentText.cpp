@@ -9,12 +9,16 @@
 namespace keyloft::ui {
 
 QString LineText(std::string_view bytes, bool utf8) {
-    if (utf8) return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    return QString::fromStdString(keyloft::Cp1252ToUtf8(bytes));
+    if (!utf8) return QString::fromStdString(keyloft::Cp1252ToUtf8(bytes));
+    if (keyloft::IsValidUtf8(bytes))
+        return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    // A UTF-16 file's unpaired surrogate shows as one U+FFFD.
+    return QString::fromStdString(keyloft::ValidUtf8(bytes));
 }
 
 std::string LineTextUtf8(std::string_view bytes, bool utf8) {
-    return utf8 ? std::string(bytes) : keyloft::Cp1252ToUtf8(bytes);
+    if (!utf8) return keyloft::Cp1252ToUtf8(bytes);
+    return keyloft::IsValidUtf8(bytes) ? std::string(bytes) : keyloft::ValidUtf8(bytes);
 }
 
 QString FileNameText(std::string_view bytes) {
@@ -42,6 +46,9 @@ std::optional<std::string> StoredLine(const keyloft::Document& doc, const QStrin
 std::optional<std::string> StoredText(const keyloft::Document& doc, const keyloft::Node* node,
                                       const QString& text, QString* unstorable) {
     if (node != nullptr && node->level() == 0) return FileNameBytes(text);
+    // A text left as it was shown keeps its bytes, those shown as U+FFFD
+    // included.
+    if (node != nullptr && text == ShownText(doc, node)) return std::string(node->text());
     return StoredLine(doc, text, unstorable);
 }
 

@@ -12,8 +12,9 @@
 
 namespace keyloft::ui {
 
-// A line's bytes as shown: UTF-8 when `utf8`, otherwise Windows-1252 (every
-// byte shows as a character, so every line survives being shown).
+// A line's bytes as shown: UTF-8 when `utf8` (a UTF-16 file's text, whose
+// unpaired surrogates show as U+FFFD, included), otherwise Windows-1252
+// (every byte shows as a character, so every line survives being shown).
 QString LineText(std::string_view bytes, bool utf8);
 // The same as UTF-8 bytes; for a UTF-8 document the bytes themselves.
 std::string LineTextUtf8(std::string_view bytes, bool utf8);
@@ -28,10 +29,11 @@ QString ShownText(const keyloft::Document& doc, const keyloft::Node* node);
 std::string FileNameBytes(const QString& text);
 // A line typed by the user as the document's bytes; nothing when the
 // document's encoding cannot hold a character, which `unstorable` (when
-// given) then names.
+// given) then names. A UTF-16 file holds every character.
 std::optional<std::string> StoredLine(const keyloft::Document& doc, const QString& text,
                                       QString* unstorable = nullptr);
-// A text typed for `node`: a file name for the root, a line otherwise.
+// A text typed for `node`: a file name for the root, a line otherwise; the
+// node's own text when `text` is what the tree shows for it.
 std::optional<std::string> StoredText(const keyloft::Document& doc, const keyloft::Node* node,
                                       const QString& text, QString* unstorable = nullptr);
 // The warning that refuses a typed text because of `character`.

@@ -135,6 +135,21 @@ inline std::string DumpOf(const Document& doc) {
     return out.text();
 }
 
+// UTF-16 units as the bytes of a file in that order, its byte-order mark
+// first; written out here so that tests need not trust the editor's encoder.
+inline std::string Utf16Bytes(std::u16string_view units, bool big) {
+    std::string out = big ? "\xFE\xFF" : "\xFF\xFE";
+    for (const char16_t u : units) {
+        const char hi = static_cast<char>(u >> 8);
+        const char lo = static_cast<char>(u & 0xFF);
+        out.push_back(big ? hi : lo);
+        out.push_back(big ? lo : hi);
+    }
+    return out;
+}
+inline std::string Utf16Le(std::u16string_view units) { return Utf16Bytes(units, false); }
+inline std::string Utf16Be(std::u16string_view units) { return Utf16Bytes(units, true); }
+
 // Replaces the document by the reading of `text`, as a load of a file with
 // that content and the name `rootText` would.
 inline Node* LoadText(Document& doc, std::string_view text, std::string_view rootText = "t.ini") {

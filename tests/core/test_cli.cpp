@@ -32,6 +32,7 @@ using test::StartedProgram;
 using test::StatOf;
 using test::TempDir;
 using test::ToolRun;
+using test::Utf16Le;
 using test::WriteBytes;
 using namespace std::string_literals;
 
@@ -62,6 +63,13 @@ struct CliCase {
 const std::string kNulFile = "[s]\nb=x\0y\nc=3\n[t]\nd=4\n"s;
 
 const std::string kFixture = "shell_edits.ini";
+
+// A UTF-16 file as Windows programs write them, and the bytes of its units
+// without the mark, for edits.
+const std::string kUtf16 = Utf16Le(
+    u"Version=2\r\n[G\u00e9n\u00e9ral]\r\nGr\u00f6\u00dfe = 4\r\n[\u8a2d\u5b9a]\r\n"
+    u"\u8a00\u8a9e=\u65e5\u672c\u8a9e\r\n");
+std::string Units(std::u16string_view units) { return Utf16Le(units).substr(2); }
 
 // "#" lines where a reader of the editor's rules would find fault.
 const std::string kHashLines = "# made by hand\n[a]\n# no equals sign\n#k=v\nk=v\n";
@@ -317,6 +325,83 @@ const std::vector<CliCase> kCases = {
     {{"set", "FILE", "General", "name", "x "}, 2},
     {{"set", "FILE", "General", ";name", "x"}, 2},
     {{"set", "FILE", "General", "[a", "b]"}, 2},
+
+    // A UTF-16 file: names and values matched and written in its units,
+    // everything printed in UTF-8.
+    {{"dump", "FILE"},
+     0,
+     {},
+     "settings.ini\n  [G\u00e9n\u00e9ral]\n    Gr\u00f6\u00dfe=4\n  [\u8a2d\u5b9a]\n"
+     "    \u8a00\u8a9e=\u65e5\u672c\u8a9e\n",
+     "",
+     "",
+     false,
+     "",
+     kUtf16},
+    {{"sections", "-"}, 0, {}, "G\u00e9n\u00e9ral\n\u8a2d\u5b9a\n", "", "", false, "", kUtf16},
+    {{"get", "FILE", "G\u00e9n\u00e9ral", "Gr\u00f6\u00dfe"},
+     0,
+     {},
+     "4\n",
+     "",
+     "",
+     false,
+     "",
+     kUtf16},
+    {{"lint", "FILE"},
+     1,
+     {},
+     "FILE:1: text before the first section is not read\n",
+     "",
+     "",
+     false,
+     "",
+     kUtf16},
+    {{"set", "FILE", "G\u00e9n\u00e9ral", "Gr\u00f6\u00dfe", "5"},
+     0,
+     {{Units(u"Gr\u00f6\u00dfe = 4"), Units(u"Gr\u00f6\u00dfe = 5")}},
+     "",
+     "",
+     "",
+     false,
+     "",
+     kUtf16},
+    {{"set", "FILE", "\u8a2d\u5b9a", "\u65b0", "\U0001F600"},
+     0,
+     {{Units(u"\u65e5\u672c\u8a9e\r\n"), Units(u"\u65e5\u672c\u8a9e\r\n\u65b0=\U0001F600\r\n")}},
+     "",
+     "",
+     "",
+     false,
+     "",
+     kUtf16},
+    {{"del", "FILE", "\u8a2d\u5b9a"},
+     0,
+     {{Units(u"[\u8a2d\u5b9a]\r\n\u8a00\u8a9e=\u65e5\u672c\u8a9e\r\n"), ""}},
+     "",
+     "",
+     "",
+     false,
+     "",
+     kUtf16},
+    {{"set", "FILE", "\u8a2d\u5b9a", "k", "\xff"},
+     1,
+     {},
+     "",
+     "the file is UTF-16 and a name or value given is not UTF-8: the file is not changed",
+     "",
+     false,
+     "",
+     kUtf16},
+    {{"set", "FILE", "a", "k", "2"},
+     1,
+     {},
+     "",
+     "line 3 holds a NUL character: the file is not changed",
+     "",
+     false,
+     "",
+     Utf16Le(u"[a]\nk=1\n\0x"s)},
 };
 
 std::string Applied(std::string text, const std::vector<Edit>& edits) {
@@ -336,6 +421,38 @@ std::string Replaced(std::string text, const std::string& placeholder, const std
          at = text.find(placeholder, at + by.size()))
         text.replace(at, placeholder.size(), by);
     return text;
+}
+
+// The text of valid UTF-16 LE bytes after their mark, as UTF-8.
+std::string Utf8OfUtf16Le(std::string_view bytes) {
+    std::string out;
+    auto unit = [&](std::size_t i) {
+        return static_cast<char32_t>(static_cast<unsigned char>(bytes[i]) |
+                                     static_cast<unsigned char>(bytes[i + 1]) << 8);
+    };
+    for (std::size_t i = 2; i + 1 < bytes.size(); i += 2) {
+        char32_t cp = unit(i);
+        if (cp >= 0xD800 && cp < 0xDC00) {
+            i += 2;
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (unit(i) - 0xDC00);
+        }
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | cp >> 6);
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += static_cast<char>(0xE0 | cp >> 12);
+            out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | cp >> 18);
+            out += static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+            out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
+    return out;
 }
 
 bool Writes(const std::vector<std::string>& args) {
@@ -443,10 +560,13 @@ TEST(CliCommands, BytesOutputAndExitCodeOfEachCommand) {
         const std::string path = scene.PathIn(c.args);
         std::string expected;
         if (result != fixture) {
+            // A UTF-16 file's change is shown as that of its text in UTF-8.
+            const bool utf16 = fixture.starts_with("\xFF\xFE");
             const std::string before = scene.dir / "before", after = scene.dir / "after";
-            WriteBytes(before, fixture);
-            WriteBytes(after, result);
-            expected =
+            WriteBytes(before, utf16 ? Utf8OfUtf16Le(fixture) : fixture);
+            WriteBytes(after, utf16 ? Utf8OfUtf16Le(result) : result);
+            if (utf16) expected = path + " is UTF-16 LE; the diff shows its text in UTF-8:\n";
+            expected +=
                 StartedProgram({"diff", "-u", "--label", path, "--label", path, before, after})
                     .Wait()
                     .out;

@@ -25,6 +25,8 @@ using test::DumpOf;
 using test::LoadText;
 using test::NodesInOrder;
 using test::SectionShape;
+using test::Utf16Be;
+using test::Utf16Le;
 
 template <class Nodes>
 std::vector<std::string> Texts(const Nodes& nodes) {
@@ -462,6 +464,27 @@ const EditCase kEdits[] = {
      "[a]\rk1=1\r\n\nk3=3\n"},
     {"a byte-order mark stays in front of the head", "\xef\xbb\xbf; top\n[a]\nx=1\n", DeleteAt(1),
      "\xef\xbb\xbf; top\n"},
+    // A UTF-16 file: its units count, never single bytes.
+    {"UTF-16: edits and new lines in the file's units and majority break",
+     Utf16Le(u"; top\r\n[a]\r\nk = \u00e9\r\nx=1\n"),
+     [](Document& doc) {
+         doc.SetText(doc.NodeAt(2), "k=\xC3\x9F");
+         doc.AddChild(doc.NodeAt(1), "\xD0\xBA\xD0\xBB\xD1\x8E\xD1\x87=\xE5\x80\xBC");
+         doc.AddChild(doc.First(), "[\xF0\x9F\x98\x80]");
+     },
+     Utf16Le(u"; top\r\n[a]\r\nk = \u00df\r\nx=1\n\u043a\u043b\u044e\u0447=\u503c\r\n"
+             u"[\U0001F600]\r\n")},
+    {"UTF-16: an unpaired surrogate's line comes back while another is edited",
+     Utf16Be(u"[s]\nbad=\xD800\nx=1\nrev=\xDE00\xD83D"), SetTextAt(3, "x=2"),
+     Utf16Be(u"[s]\nbad=\xD800\nx=2\nrev=\xDE00\xD83D")},
+    {"UTF-16: what follows U+0000 and an odd byte stay last",
+     Utf16Le(u"[a]\nx=1\0junk\n[b]"s) + "A", AddSection("[new]"),
+     Utf16Le(u"[a]\nx=1\n[new]\n\0junk\n[b]"s) + "A"},
+    {"UTF-16: bytes of a character are no break and no NUL",
+     Utf16Be(u"[a]\nk=\u0a0a\u0d0a\u0100\n"), AddKey(1, "j=2"),
+     Utf16Be(u"[a]\nk=\u0a0a\u0d0a\u0100\nj=2\n")},
+    {"UTF-16: a UTF-8 mark after the UTF-16 one stays", Utf16Le(u"\ufeff[a]\nk=1\n"),
+     SetTextAt(2, "k=2"), Utf16Le(u"\ufeff[a]\nk=2\n")},
 };
 INSTANTIATE_TEST_SUITE_P(Document, EditsKeepBytes, ::testing::ValuesIn(kEdits),
                          test::NameFromWhat<EditCase>);

@@ -1,6 +1,7 @@
 // Byte texts shown as UTF-8: validity, and the Windows-1252 round trip.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -124,6 +125,53 @@ TEST(Utf8ToCp1252, RefusesCharactersOutsideTheCodePage) {
         EXPECT_EQ(bad, c.bad);
         EXPECT_EQ(Utf8ToCp1252(c.utf8), std::nullopt);
     }
+}
+
+// Every unit after every unit, in both orders: decoding then encoding gives
+// the bytes back (a high surrogate before a low one is a pair, anything else
+// a unit of its own), and U+0000 or an odd last byte ends the text.
+TEST(Utf16, EveryUnitPairDecodesAndEncodesBack) {
+    for (const Utf16Order order : {Utf16Order::Little, Utf16Order::Big}) {
+        const bool big = order == Utf16Order::Big;
+        std::string bytes;
+        for (std::uint32_t u = 1; u <= 0xFFFF; ++u) {
+            for (const std::uint32_t next : {u, 0xD800u, 0xDBFFu, 0xDC00u, 0xDFFFu, 0x41u}) {
+                for (const std::uint32_t unit : {u, next}) {
+                    bytes.push_back(static_cast<char>(big ? unit >> 8 : unit & 0xFF));
+                    bytes.push_back(static_cast<char>(big ? unit & 0xFF : unit >> 8));
+                }
+            }
+        }
+        std::string text(Utf16DecodedRoom(bytes.size()), '\0');
+        const Utf16Decoded decoded = DecodeUtf16(bytes.data(), bytes.size(), order, text.data());
+        ASSERT_EQ(decoded.consumed, bytes.size());
+        text.resize(decoded.written);
+        std::string back;
+        EncodeUtf16(text, order, back);
+        EXPECT_EQ(back, bytes) << (big ? "big" : "little");
+        // The units without their surrogates are valid UTF-8.
+        EXPECT_FALSE(IsValidUtf8(text));
+        EXPECT_TRUE(IsValidUtf8(ValidUtf8(text)));
+
+        const std::string nul = big ? std::string("\0A\0\0\0B", 6) : std::string("A\0\0\0B\0", 6);
+        std::string out(9, '\0');
+        const Utf16Decoded cut = DecodeUtf16(nul.data(), nul.size(), order, out.data());
+        EXPECT_EQ(out.substr(0, cut.written), "A");
+        EXPECT_EQ(cut.consumed, 2u);
+        const Utf16Decoded odd = DecodeUtf16(nul.data(), 1, order, out.data());
+        EXPECT_EQ(odd.consumed, 0u);
+    }
+}
+
+TEST(Utf16, UnpairedSurrogatesShowAsOneReplacementEach) {
+    EXPECT_EQ(ValidUtf8("a\xED\xA0\x80\xED\xBF\xBF"
+                        "b\xFF\xC3\xA9"),
+              "a\xEF\xBF\xBD\xEF\xBF\xBD"
+              "b\xEF\xBF\xBD\xC3\xA9");
+    EXPECT_EQ(Utf16OrderOf("\xFF\xFE"), Utf16Order::Little);
+    EXPECT_EQ(Utf16OrderOf("\xFE\xFF["), Utf16Order::Big);
+    EXPECT_EQ(Utf16OrderOf("\xEF\xBB\xBF"), Utf16Order::None);
+    EXPECT_EQ(Utf16OrderOf("\xFF"), Utf16Order::None);
 }
 
 }  // namespace

@@ -41,7 +41,7 @@ bool DroppedKeyText(std::string_view text) {
                                (trimmed.size() == 1 || IsBlank(trimmed[1]) || trimmed[1] == ';'));
 }
 
-// The dump the edited tree must read back as: the tree itself, without the
+// The tree the edited one must read back as: the tree itself, without the
 // keys whose text the reading drops.
 std::string ReadingOfTree(const Document& doc) {
     std::string dump;
@@ -126,8 +126,21 @@ void Edit(Document& doc, Choices& choices) {
 
 }  // namespace
 
-std::string CheckIniBytes(const std::uint8_t* data, std::size_t size) {
-    const std::string_view input(reinterpret_cast<const char*>(data), size);
+namespace {
+
+// The tree as the dump shows it, but with every text as it is held (a UTF-16
+// file's unpaired surrogates as themselves, not as U+FFFD).
+std::string TreeOf(const Document& doc) {
+    std::string dump;
+    for (const Node* node = doc.First(); node != nullptr; node = Document::Next(node)) {
+        dump.append(static_cast<std::size_t>(2 * node->level()), ' ');
+        dump += node->text();
+        dump += '\n';
+    }
+    return dump;
+}
+
+std::string CheckFileBytes(std::string_view input, const std::uint8_t* data, std::size_t size) {
     Document doc;
     PairingObserver observer;
     doc.AddObserver(&observer);
@@ -140,8 +153,34 @@ std::string CheckIniBytes(const std::uint8_t* data, std::size_t size) {
     const std::string saved = SerializeDocument(doc);
     Document again;
     Load(again, saved);
-    if (DumpOf(again) != ReadingOfTree(doc)) return "the edited tree did not read back as edited";
+    if (doc.Utf16() == Utf16Order::None ? DumpOf(again) != ReadingOfTree(doc)
+                                        : TreeOf(again) != ReadingOfTree(doc))
+        return "the edited tree did not read back as edited";
     if (SerializeDocument(again) != saved) return "saving the reloaded edit changed it";
+    return "";
+}
+
+// The bytes as the units of a UTF-16 file with a byte-order mark.
+std::string Widened(std::string_view bytes, bool big) {
+    std::string out = big ? "\xFE\xFF" : "\xFF\xFE";
+    for (const char c : bytes) {
+        out.push_back(big ? '\0' : c);
+        out.push_back(big ? c : '\0');
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string CheckIniBytes(const std::uint8_t* data, std::size_t size) {
+    const std::string_view input(reinterpret_cast<const char*>(data), size);
+    std::string problem = CheckFileBytes(input, data, size);
+    if (!problem.empty()) return problem;
+    // The same text as a UTF-16 file, in either order.
+    for (const bool big : {false, true}) {
+        problem = CheckFileBytes(Widened(input, big), data, size);
+        if (!problem.empty()) return std::string(big ? "UTF-16 BE: " : "UTF-16 LE: ") + problem;
+    }
     return "";
 }
 

@@ -13,8 +13,10 @@ namespace keyloft::fuzz {
 // (texts, new values, deletes, new sections and keys, comments) and checks
 // that the saved result reads back as exactly the edited tree, less the keys
 // whose text the reading drops (";" alone, ";;x", "; x", the empty text),
-// and saves to itself. Returns an empty text when all holds, else what went
-// wrong.
+// and saves to itself. Checks the same for the bytes widened to the units of
+// a UTF-16 file (little- and big-endian, with the byte-order mark); inputs
+// that start with a mark themselves reach the rest of UTF-16 (surrogates,
+// odd lengths). Returns an empty text when all holds, else what went wrong.
 std::string CheckIniBytes(const std::uint8_t* data, std::size_t size);
 
 }  // namespace keyloft::fuzz

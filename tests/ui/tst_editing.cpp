@@ -36,6 +36,7 @@ using keyloft::test::Shown;
 using keyloft::test::ShowWindow;
 using keyloft::test::Tree;
 using keyloft::test::Type;
+using keyloft::test::WriteFile;
 using keyloft::ui::DocumentModel;
 
 namespace {
@@ -134,6 +135,7 @@ private slots:
     void commentVisitsOnlyLaidOutRows();
 
     void charactersTheFileCannotHold();
+    void utf16FileTakesEveryCharacterAndSavesInItsUnits();
     void emptyDocument_data();
     void emptyDocument();
 
@@ -1107,6 +1109,49 @@ void EditingTest::commentVisitsOnlyLaidOutRows() {
 }
 
 // --- Encoding and the empty document ------------------------------------------
+
+// A session on a UTF-16 file: a new section and key with characters no
+// 8-bit code page holds together, a new value, then the save: the bytes are
+// those of the fixture, every untouched line as it was.
+void EditingTest::utf16FileTakesEveryCharacterAndSavesInItsUnits() {
+    QFile fixture(KEYLOFT_TEST_DATA "/utf16le_crlf.ini");
+    QFile expected(KEYLOFT_TEST_DATA "/utf16le_crlf.ini.after-window-edits");
+    QVERIFY(fixture.open(QIODevice::ReadOnly) && expected.open(QIODevice::ReadOnly));
+    const QByteArray original = fixture.readAll();
+    const QString path = dir_.filePath("windows.ini");
+    QVERIFY(WriteFile(path, original));
+    TForm1 window(QList<QByteArray>{QFile::encodeName(path)});
+    QVERIFY(ShowWindow(window));
+    QVERIFY(NodeNamed(window, QString::fromUtf8("\u0418\u043c\u044f=\u041a\u043b\u044e\u0447")));
+
+    const QString section = QString::fromUtf8("\u00d1and\u00fa");
+    Outcome out = Run(window, "actNewSection", [&](DialogScript& s) { s.typeAndAccept(section); });
+    QVERIFY2(out.finished && out.count() == 1, qPrintable(out.description));
+    window.selectNode(NodeNamed(window, "[" + section + "]"));
+    out = Run(window, "actNewValue", [](DialogScript& s) {
+        s.typeAndAccept(QString::fromUtf8("\u043a\u043b\u044e\u0447"));
+        s.typeAndAccept(QString::fromUtf8("\u503c \u0142"));
+    });
+    // No "cannot be stored" warning comes between or after the prompts.
+    QVERIFY2(out.finished && out.count() == 2, qPrintable(out.description));
+
+    Node* size = NodeNamed(window, QString::fromUtf8("Gr\u00f6\u00dfe=4"));
+    QVERIFY(size != nullptr);
+    window.selectNode(size);
+    window.treeView()->edit(window.model()->indexOf(size));
+    QLineEdit* editor = OpenEditor(window);
+    QVERIFY(editor != nullptr);
+    editor->selectAll();
+    Type(editor, QString::fromUtf8("Gr\u00f6\u00dfe=5"));
+    QTest::keyClick(editor, Qt::Key_Return);
+    QTRY_VERIFY(OpenEditor(window) == nullptr);
+
+    out = Run(window, "actSaveINI", [](DialogScript& s) { s.acceptOffered(); });
+    QVERIFY2(out.finished, qPrintable(out.description));
+    QFile saved(path);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), expected.readAll());
+}
 
 void EditingTest::charactersTheFileCannotHold() {
     // Not valid UTF-8, so the texts are Windows-1252.

@@ -381,6 +381,11 @@ void ModelTest::texts_data() {
         << QStringList{"t.ini", "  [a]", QString::fromUtf8("    k=\u00c3\u00a9"),
                        QString::fromUtf8("    l=\u00e9")};
     QTest::newRow("ASCII") << QByteArray("[a]\nk=v\n") << QStringList{"t.ini", "  [a]", "    k=v"};
+    // UTF-16 LE: [Caf\u00e9] and a key whose value is an unpaired surrogate.
+    QTest::newRow("UTF-16 with an unpaired surrogate")
+        << QByteArray("\xFF\xFE[\0C\0a\0f\0\xE9\0]\0\n\0k\0=\0\x00\xD8\n\0", 24)
+        << QStringList{"t.ini", QString::fromUtf8("  [Caf\u00e9]"),
+                       QString::fromUtf8("    k=\ufffd")};
 }
 
 void ModelTest::texts() {
@@ -405,6 +410,14 @@ void ModelTest::editStoresFileEncoding_data() {
     QTest::newRow("Windows-1252 file")
         << QByteArray("[a]\nk=\xE9\n") << QString::fromUtf8("k=5\u20ac\u00e9")
         << QByteArray("k=5\x80\xE9");
+    // Every character: the text is held as UTF-8 whatever the file holds.
+    QTest::newRow("UTF-16 file with an unpaired surrogate")
+        << QByteArray("\xFF\xFE[\0a\0]\0\n\0k\0=\0\x00\xD8\n\0", 18)
+        << QString::fromUtf8("k=5\u20ac\u0142") << QByteArray("k=5\xE2\x82\xAC\xC5\x82");
+    // Accepted as shown, the line keeps its surrogate instead of U+FFFD.
+    QTest::newRow("UTF-16 text accepted as shown")
+        << QByteArray("\xFF\xFE[\0a\0]\0\n\0k\0=\0\x00\xD8\n\0", 18)
+        << QString::fromUtf8("k=\ufffd") << QByteArray("k=\xED\xA0\x80");
 }
 
 void ModelTest::editStoresFileEncoding() {
