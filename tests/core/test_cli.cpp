@@ -61,6 +61,7 @@ struct CliCase {
 };
 
 const std::string kNulFile = "[s]\nb=x\0y\nc=3\n[t]\nd=4\n"s;
+const std::string kNulRefused = "line 2 holds a NUL byte: the file is not changed";
 
 const std::string kFixture = "shell_edits.ini";
 
@@ -70,6 +71,12 @@ const std::string kUtf16 = Utf16Le(
     u"Version=2\r\n[G\u00e9n\u00e9ral]\r\nGr\u00f6\u00dfe = 4\r\n[\u8a2d\u5b9a]\r\n"
     u"\u8a00\u8a9e=\u65e5\u672c\u8a9e\r\n");
 std::string Units(std::u16string_view units) { return Utf16Le(units).substr(2); }
+
+// A row run on `file` instead of the fixture.
+CliCase On(std::string file, CliCase row) {
+    row.file = std::move(file);
+    return row;
+}
 
 // "#" lines where a reader of the editor's rules would find fault.
 const std::string kHashLines = "# made by hand\n[a]\n# no equals sign\n#k=v\nk=v\n";
@@ -266,34 +273,10 @@ const std::vector<CliCase> kCases = {
     // Files the tool does not change or read: one that holds a NUL (the
     // reading stops there, so a change before it would be the only one
     // other readers do not see), a device.
-    {{"set", "FILE", "t", "d", "5"},
-     1,
-     {},
-     "",
-     "line 2 holds a NUL byte: the file is not changed",
-     "",
-     false,
-     "",
-     kNulFile},
-    {{"comment", "FILE", "s"},
-     1,
-     {},
-     "",
-     "line 2 holds a NUL byte: the file is not changed",
-     "",
-     false,
-     "",
-     kNulFile},
-    {{"del", "--backup", "FILE", "s", "b"},
-     1,
-     {},
-     "",
-     "line 2 holds a NUL byte: the file is not changed",
-     "",
-     false,
-     "",
-     kNulFile},
-    {{"get", "FILE", "s", "b"}, 0, {}, "x\n", "", "", false, "", kNulFile},
+    On(kNulFile, {{"set", "FILE", "t", "d", "5"}, 1, {}, "", kNulRefused}),
+    On(kNulFile, {{"comment", "FILE", "s"}, 1, {}, "", kNulRefused}),
+    On(kNulFile, {{"del", "--backup", "FILE", "s", "b"}, 1, {}, "", kNulRefused}),
+    On(kNulFile, {{"get", "FILE", "s", "b"}, 0, {}, "x\n"}),
     {{"get", "DEVICE", "s"}, 1, {}, "", "File access denied."},
     {{"set", "DEVICE", "s", "k", "v"}, 1, {}, "", "File access denied."},
 
@@ -328,80 +311,35 @@ const std::vector<CliCase> kCases = {
 
     // A UTF-16 file: names and values matched and written in its units,
     // everything printed in UTF-8.
-    {{"dump", "FILE"},
-     0,
-     {},
-     "settings.ini\n  [G\u00e9n\u00e9ral]\n    Gr\u00f6\u00dfe=4\n  [\u8a2d\u5b9a]\n"
-     "    \u8a00\u8a9e=\u65e5\u672c\u8a9e\n",
-     "",
-     "",
-     false,
-     "",
-     kUtf16},
-    {{"sections", "-"}, 0, {}, "G\u00e9n\u00e9ral\n\u8a2d\u5b9a\n", "", "", false, "", kUtf16},
-    {{"get", "FILE", "G\u00e9n\u00e9ral", "Gr\u00f6\u00dfe"},
-     0,
-     {},
-     "4\n",
-     "",
-     "",
-     false,
-     "",
-     kUtf16},
-    {{"lint", "FILE"},
-     1,
-     {},
-     "FILE:1: text before the first section is not read\n",
-     "",
-     "",
-     false,
-     "",
-     kUtf16},
-    {{"set", "FILE", "G\u00e9n\u00e9ral", "Gr\u00f6\u00dfe", "5"},
-     0,
-     {{Units(u"Gr\u00f6\u00dfe = 4"), Units(u"Gr\u00f6\u00dfe = 5")}},
-     "",
-     "",
-     "",
-     false,
-     "",
-     kUtf16},
-    {{"set", "FILE", "\u8a2d\u5b9a", "\u65b0", "\U0001F600"},
-     0,
-     {{Units(u"\u65e5\u672c\u8a9e\r\n"), Units(u"\u65e5\u672c\u8a9e\r\n\u65b0=\U0001F600\r\n")}},
-     "",
-     "",
-     "",
-     false,
-     "",
-     kUtf16},
-    {{"del", "FILE", "\u8a2d\u5b9a"},
-     0,
-     {{Units(u"[\u8a2d\u5b9a]\r\n\u8a00\u8a9e=\u65e5\u672c\u8a9e\r\n"), ""}},
-     "",
-     "",
-     "",
-     false,
-     "",
-     kUtf16},
-    {{"set", "FILE", "\u8a2d\u5b9a", "k", "\xff"},
-     1,
-     {},
-     "",
-     "the file is UTF-16 and a name or value given is not UTF-8: the file is not changed",
-     "",
-     false,
-     "",
-     kUtf16},
-    {{"set", "FILE", "a", "k", "2"},
-     1,
-     {},
-     "",
-     "line 3 holds a NUL character: the file is not changed",
-     "",
-     false,
-     "",
-     Utf16Le(u"[a]\nk=1\n\0x"s)},
+    On(kUtf16, {{"dump", "FILE"},
+                0,
+                {},
+                "settings.ini\n  [G\u00e9n\u00e9ral]\n    Gr\u00f6\u00dfe=4\n  [\u8a2d\u5b9a]\n"
+                "    \u8a00\u8a9e=\u65e5\u672c\u8a9e\n"}),
+    On(kUtf16, {{"sections", "-"}, 0, {}, "G\u00e9n\u00e9ral\n\u8a2d\u5b9a\n"}),
+    On(kUtf16, {{"get", "FILE", "G\u00e9n\u00e9ral", "Gr\u00f6\u00dfe"}, 0, {}, "4\n"}),
+    On(kUtf16, {{"lint", "FILE"}, 1, {}, "FILE:1: text before the first section is not read\n"}),
+    On(kUtf16, {{"set", "FILE", "G\u00e9n\u00e9ral", "Gr\u00f6\u00dfe", "5"},
+                0,
+                {{Units(u"Gr\u00f6\u00dfe = 4"), Units(u"Gr\u00f6\u00dfe = 5")}}}),
+    On(kUtf16, {{"set", "FILE", "\u8a2d\u5b9a", "\u65b0", "\U0001F600"},
+                0,
+                {{Units(u"\u65e5\u672c\u8a9e\r\n"),
+                  Units(u"\u65e5\u672c\u8a9e\r\n\u65b0=\U0001F600\r\n")}}}),
+    On(kUtf16, {{"del", "FILE", "\u8a2d\u5b9a"},
+                0,
+                {{Units(u"[\u8a2d\u5b9a]\r\n\u8a00\u8a9e=\u65e5\u672c\u8a9e\r\n"), ""}}}),
+    On(kUtf16,
+       {{"set", "FILE", "\u8a2d\u5b9a", "k", "\xff"},
+        1,
+        {},
+        "",
+        "the file is UTF-16 and a name or value given is not UTF-8: the file is not changed"}),
+    On(Utf16Le(u"[a]\nk=1\n\0x"s), {{"set", "FILE", "a", "k", "2"},
+                                    1,
+                                    {},
+                                    "",
+                                    "line 3 holds a NUL character: the file is not changed"}),
 };
 
 std::string Applied(std::string text, const std::vector<Edit>& edits) {
