@@ -44,6 +44,7 @@ using keyloft::test::Run;
 using keyloft::test::ShowWindow;
 using keyloft::test::Tree;
 using keyloft::test::Trigger;
+using keyloft::test::WaitForListing;
 using keyloft::test::WriteFile;
 
 using FileMap = QMap<QString, QByteArray>;
@@ -340,8 +341,7 @@ void MainWindowTest::openDialogSettings() {
             // Typed over the offered name, which is selected: it is replaced.
             auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
             QVERIFY(name != nullptr);
-            // Whether the dialog has the keyboard yet depends on the window
-            // system's timing; what matters is that all of the name is selected.
+            WaitForListing(qobject_cast<QFileDialog*>(dialog));
             QCOMPARE(name->selectedText(), name->text());
             QVERIFY(!name->text().isEmpty());
             QTest::keyClicks(name, "a.ini");

@@ -75,14 +75,7 @@ DialogScript& DialogScript::typeAndAccept(const QString& text) {
             QTest::keyClick(edit, Qt::Key_Return);
         } else if (auto* files = qobject_cast<QFileDialog*>(dialog)) {
             // As a user types a name into the dialog and presses Enter.
-            // A user types well after the dialog has listed its folder, which
-            // it reads in the background; answering before that races with
-            // the listing's late updates of the selection and the name field.
-            if (auto* model = files->findChild<QFileSystemModel*>()) {
-                const QString folder = files->directory().absolutePath();
-                WaitFor([&] { return model->rowCount(model->index(folder)) > 0; }, 2000);
-                QTest::qWait(50);
-            }
+            WaitForListing(files);
             auto* name = files->findChild<QLineEdit*>("fileNameEdit");
             name->setText(text);
             // Typed with the keyboard, the name replaces any file selected in
@@ -224,6 +217,14 @@ QString DialogScript::describe() const {
 void Type(QWidget* widget, const QString& text) {
     for (const QChar c : text) {
         QTest::sendKeyEvent(QTest::Click, widget, Qt::Key_unknown, QString(c), Qt::NoModifier);
+    }
+}
+
+void WaitForListing(QFileDialog* dialog) {
+    if (auto* model = dialog->findChild<QFileSystemModel*>()) {
+        const QString folder = dialog->directory().absolutePath();
+        WaitFor([&] { return model->rowCount(model->index(folder)) > 0; }, 2000);
+        QTest::qWait(50);
     }
 }
 

@@ -11,6 +11,8 @@
 #include <functional>
 #include <vector>
 
+class QFileDialog;
+
 namespace keyloft::test {
 
 // What was seen of one dialog.
@@ -82,5 +84,9 @@ void Type(QWidget* widget, const QString& text);
 
 // Processes events until `condition` holds or `ms` pass.
 bool WaitFor(const std::function<bool()>& condition, int ms = 5000);
+// Waits until a file dialog has listed its folder, which it reads in the
+// background: a user types well after that, and answering before it races
+// with the listing's late updates of the selection and the name field.
+void WaitForListing(QFileDialog* dialog);
 
 }  // namespace keyloft::test
