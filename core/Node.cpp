@@ -429,46 +429,46 @@ std::string NodeStore::Check(std::size_t count) const {
         stack.pop_back();
         ++walked;
         const Node* n = At(index);
-        const std::string where = NodeName(index);
+        const auto where = [index] { return NodeName(index); };
         if (n->Extended()) {
-            if (!range(n->start_, extras_.size())) return where + "extra record out of range";
-            if (extraFree[n->start_] != 0) return where + "extra record on the free list";
-            if (extraUsed[n->start_]++ != 0) return where + "extra record shared";
+            if (!range(n->start_, extras_.size())) return where() + "extra record out of range";
+            if (extraFree[n->start_] != 0) return where() + "extra record on the free list";
+            if (extraUsed[n->start_]++ != 0) return where() + "extra record shared";
         }
         // The children: a run of the slots right after the node, or a list.
         std::vector<std::uint32_t> run;
         const std::vector<std::uint32_t>* kids = nullptr;
         switch (n->KidsKind()) {
             case Node::kList:
-                if (!range(n->kids_, lists_.size())) return where + "child list out of range";
-                if (listFree[n->kids_] != 0) return where + "child list on the free list";
-                if (listUsed[n->kids_]++ != 0) return where + "child list shared";
+                if (!range(n->kids_, lists_.size())) return where() + "child list out of range";
+                if (listFree[n->kids_] != 0) return where() + "child list on the free list";
+                if (listUsed[n->kids_]++ != 0) return where() + "child list shared";
                 kids = &lists_[n->kids_];
                 break;
             case Node::kRun:
-                if (n->kids_ > used_ - index - 1) return where + "run of children out of range";
+                if (n->kids_ > used_ - index - 1) return where() + "run of children out of range";
                 for (std::uint32_t i = 0; i < n->kids_; ++i) run.push_back(index + 1 + i);
                 kids = &run;
                 break;
             case Node::kArenaText:
-                if (n->Extended()) return where + "arena text beside an extra record";
-                if (!arena_.Holds(n->kids_)) return where + "arena reference out of range";
+                if (n->Extended()) return where() + "arena text beside an extra record";
+                if (!arena_.Holds(n->kids_)) return where() + "arena reference out of range";
                 break;
             case Node::kDerived:
                 if (n->Extended() || (n->bits_ & Node::kHasLine) == 0 || !n->unchanged())
-                    return where + "text read again from a line it does not have";
+                    return where() + "text read again from a line it does not have";
                 break;
         }
         if (kids != nullptr) {
             for (std::size_t row = 0; row < kids->size(); ++row) {
                 const std::uint32_t kid = (*kids)[row];
-                const std::string entry = where + "child " + std::to_string(row) + " ";
-                if (!range(kid, used_)) return entry + "out of range";
-                if (slotFree[kid] != 0) return entry + "is a free slot";
-                if (reached[kid]++ != 0) return entry + "has two places in the tree";
+                const auto entry = [&] { return where() + "child " + std::to_string(row) + " "; };
+                if (!range(kid, used_)) return entry() + "out of range";
+                if (slotFree[kid] != 0) return entry() + "is a free slot";
+                if (reached[kid]++ != 0) return entry() + "has two places in the tree";
                 const Node* child = At(kid);
-                if (child->parent_ != index) return entry + "names another parent";
-                if (child->row_ != row) return entry + "has row " + std::to_string(child->row_);
+                if (child->parent_ != index) return entry() + "names another parent";
+                if (child->row_ != row) return entry() + "has row " + std::to_string(child->row_);
                 stack.push_back(kid);
             }
         }
@@ -478,18 +478,18 @@ std::string NodeStore::Check(std::size_t count) const {
         const std::string_view line = n->fileLine();
         if (!n->Extended() && (n->bits_ & Node::kHasLine) != 0) {
             const char* at = base_ + n->Offset();
-            if (at - n->Lead() < base_ || at >= end_) return where + "line outside the bytes";
+            if (at - n->Lead() < base_ || at >= end_) return where() + "line outside the bytes";
             if (line.data() + line.size() != FindLineEnd(at, end_))
-                return where + "line does not end at its first break";
+                return where() + "line does not end at its first break";
             if (n->leading().data() + n->leading().size() != line.data())
-                return where + "dropped bytes not right before the line";
+                return where() + "dropped bytes not right before the line";
         }
         if (!line.empty() && n->lineBreak().data() != line.data() + line.size())
-            return where + "break not after the line";
+            return where() + "break not after the line";
         if (n->unchanged()) {
-            if (line.empty()) return where + "unchanged without a line";
+            if (line.empty()) return where() + "unchanged without a line";
             if (n->text(scratch) != ReadText(line, reading))
-                return where + "unchanged, and the text is not the reading of its line";
+                return where() + "unchanged, and the text is not the reading of its line";
         }
     }
     if (walked != used_ - freeNodes_.size())
