@@ -12,7 +12,6 @@
 #include "Encoding.h"
 #include "Failure.h"
 #include "IniReader.h"
-#include "ReserveMore.h"
 #include "Rules.h"
 #include "TreeObserver.h"
 #include "VectorState.h"

@@ -1,4 +1,5 @@
-// Derived values of a node, and the chunks nodes live in.
+// Derived values of a node; the node store: its chunks, its operations and
+// its checker.
 #include "Node.h"
 
 #include <algorithm>
