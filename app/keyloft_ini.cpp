@@ -299,13 +299,16 @@ std::optional<std::string> OptionalKey(const Command& command) {
 int PrintShell(const Document& doc, const std::string& path, const std::string& name,
                const std::vector<Node*>& sections) {
     int status = kDone;
-    std::unordered_set<std::string_view> seen;
+    // The keys seen are copied: the texts are read without storing them.
+    std::unordered_set<std::string> seen;
+    std::string scratch;
     for (const Node* section : sections) {
         for (const Node* line : section->children()) {
-            const auto key = KeyOfLine(line->text());
-            if (!key || !seen.insert(*key).second) continue;
+            const std::string_view text = line->text(scratch);
+            const auto key = KeyOfLine(text);
+            if (!key || !seen.emplace(*key).second) continue;
             if (cli::IsShellName(*key)) {
-                PrintLine(Printed(doc, cli::ShellAssignment(*key, ValueOfLine(line->text()))));
+                PrintLine(Printed(doc, cli::ShellAssignment(*key, ValueOfLine(text))));
             } else {
                 Error(path, "key " + Printed(doc, *key) + " in [" + name +
                                 "] is not a shell name: left out");
@@ -339,9 +342,12 @@ int Read(const Command& command) {
         out.Flush();
         return kDone;
     }
+    // Texts are read without storing them.
+    std::string scratch;
     if (command.word == "sections") {
         for (const Node* section : doc.First()->children()) {
-            if (const auto name = PlainSectionName(section->text())) PrintLine(Printed(doc, *name));
+            if (const auto name = PlainSectionName(section->text(scratch)))
+                PrintLine(Printed(doc, *name));
         }
         return kDone;
     }
@@ -354,7 +360,7 @@ int Read(const Command& command) {
     if (command.word == "keys") {
         for (const Node* section : sections) {
             for (const Node* line : section->children()) {
-                if (const auto key = KeyOfLine(line->text())) PrintLine(Printed(doc, *key));
+                if (const auto key = KeyOfLine(line->text(scratch))) PrintLine(Printed(doc, *key));
             }
         }
         return kDone;
@@ -366,11 +372,11 @@ int Read(const Command& command) {
             Error(path, "no key " + *key + " in [" + name + "]");
             return kFailed;
         }
-        PrintLine(Printed(doc, ValueOfLine(line->text())));
+        PrintLine(Printed(doc, ValueOfLine(line->text(scratch))));
         return kDone;
     }
     for (const Node* section : sections) {
-        for (const Node* line : section->children()) PrintLine(Printed(doc, line->text()));
+        for (const Node* line : section->children()) PrintLine(Printed(doc, line->text(scratch)));
     }
     return kDone;
 }

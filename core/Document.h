@@ -130,6 +130,11 @@ public:
     Node* ReadFile(std::string_view rootText, LargeBytes bytes, std::size_t size,
                    IniReadingEnd& end);
 
+    // What is wrong with the tree's storage, or "" when nothing: the node
+    // store's invariants (NodeStore::Check), and the owner of the trailing
+    // bytes is a node of the tree. Reads every node; stores nothing.
+    std::string CheckInvariants() const;
+
     // --- observers --------------------------------------------------------
     void AddObserver(TreeObserver* observer);
     void RemoveObserver(TreeObserver* observer);
@@ -158,35 +163,12 @@ private:
         const Node* trailingOwner = nullptr;
         std::string_view tail;
     };
-    // A new text stored for a node, before the node takes it.
-    struct TextChange {
-        Node* node;
-        std::string_view text;
-        std::uint32_t ref;
-        // The line a save writes, when it is neither the text nor the file's
-        // line; no data otherwise.
-        std::string_view written = {};
-        // The node's file line is still what a save writes for it.
-        bool keepsFileLine = true;
-    };
-    class Builder;
     template <class Rule>
     void Rewrite(Node* parent, bool withParent, int first, int last, Rule rule);
     // Swaps in a whole new storage between one reset's notifications.
     void Replace(std::unique_ptr<Storage> fresh);
     void ForgetPosition() const { cachedNode_ = nullptr; }
     void NotifyTextsChanged(Node* parent, int first, int last);
-    // Stores `text` for `node`, and `line` when it is given and needed;
-    // throws bad_alloc.
-    TextChange StoreText(Node* node, std::string_view text, const std::string* line = nullptr);
-    // Makes room for the extra records `changes` need, so that ApplyText
-    // cannot fail; throws bad_alloc.
-    void ReserveFor(const TextChange* changes, std::size_t n);
-    // Gives the node its new text; cannot fail after ReserveFor.
-    void ApplyText(const TextChange& change) noexcept;
-    // Moves a node's fields to an extra record with the text `text` and the
-    // written line `written`; needs room for one.
-    void MakeExtended(Node* node, std::string_view text, std::string_view written = {}) noexcept;
 
     std::unique_ptr<Storage> s_;
     std::vector<TreeObserver*> observers_;
@@ -217,23 +199,25 @@ template <class Rule>
 void Document::Rewrite(Node* parent, bool withParent, int first, int last, Rule rule) {
     // Every new text is stored before any node changes, so that running out
     // of memory half-way leaves all of them as they were.
-    std::vector<TextChange> changes;
+    NodeStore& store = s_->nodes;
+    std::vector<NodeStore::TextChange> changes;
     LineChange change;
     auto consider = [&](Node* node) {
-        change.text.assign(node->text());
+        change.text.assign(node->storedText());
         change.ownLine = false;
         if (!rule(static_cast<const Node*>(node), change)) return;
-        const bool sameText = change.text == node->text();
+        const bool sameText = change.text == node->storedText();
         if (sameText && (!change.ownLine || change.line == node->savedLine())) return;
         ReserveMore(changes, 1);
-        changes.push_back(StoreText(node, change.text, change.ownLine ? &change.line : nullptr));
+        changes.push_back(
+            store.StoreText(node, change.text, change.ownLine ? &change.line : nullptr));
     };
     if (withParent) consider(parent);
     const bool parentChanged = !changes.empty();
     for (int row = first; row <= last; ++row) consider(parent->child(row));
     if (changes.empty()) return;
-    ReserveFor(changes.data(), changes.size());
-    for (const TextChange& change : changes) ApplyText(change);
+    store.ReserveFor(changes.data(), changes.size());
+    for (const NodeStore::TextChange& change : changes) store.ApplyText(change);
     if (parentChanged) NotifyTextsChanged(parent->parent(), parent->row(), parent->row());
     if (changes.size() > (parentChanged ? 1u : 0u)) NotifyTextsChanged(parent, first, last);
 }

@@ -31,14 +31,16 @@ std::vector<Node*> Sections(const Document& doc, std::string_view name, bool any
     const Node* root = doc.First();
     if (root == nullptr) return found;
     const int count = root->childCount();
+    std::string scratch;
     for (int row = 0; row < count; ++row) {
         // Sections lie far apart in memory: their nodes, then their lines,
         // are fetched some rows ahead.
         if (row + 2 * kAhead < count) PrefetchNode(root->child(row + 2 * kAhead));
         if (row + kAhead < count) root->child(row + kAhead)->prefetchLine();
         Node* section = root->child(row);
-        auto plain = PlainSectionName(section->text());
-        if (!plain && anyMark) plain = CommentedSectionName(section->text());
+        const std::string_view text = section->text(scratch);
+        auto plain = PlainSectionName(text);
+        if (!plain && anyMark) plain = CommentedSectionName(text);
         if (plain && *plain == name) found.push_back(section);
     }
     return found;
@@ -100,10 +102,11 @@ std::vector<Node*> SectionsNamedAnyMark(const Document& doc, std::string_view na
 }
 
 Node* FirstKeyNamed(const std::vector<Node*>& sections, std::string_view key, bool commented) {
+    std::string scratch;
     for (const Node* section : sections) {
         for (Node* line : section->children()) {
-            const auto found =
-                commented ? KeyOfCommentedLine(line->text()) : KeyOfLine(line->text());
+            const std::string_view text = line->text(scratch);
+            const auto found = commented ? KeyOfCommentedLine(text) : KeyOfLine(text);
             if (found && *found == key) return line;
         }
     }
@@ -115,7 +118,8 @@ EditResult SetKeyValue(Document& doc, std::string_view section, std::string_view
     const std::vector<Node*> sections = SectionsNamed(doc, section);
     const std::string line = std::string(key) + "=" + std::string(value);
     if (Node* found = FirstKeyNamed(sections, key)) {
-        if (ValueOfLine(found->text()) == value) return {EditOutcome::Unchanged, {}};
+        std::string scratch;
+        if (ValueOfLine(found->text(scratch)) == value) return {EditOutcome::Unchanged, {}};
         doc.SetText(found, line);
         return {EditOutcome::Changed, {}};
     }
@@ -163,8 +167,9 @@ EditResult CommentEntry(Document& doc, std::string_view section,
                     named + (comment ? " is already commented" : " is not commented")};
         } else if (plain.size() != any.size() && !comment) {
             std::vector<Node*> commented;
+            std::string scratch;
             for (Node* node : any) {
-                if (!PlainSectionName(node->text())) commented.push_back(node);
+                if (!PlainSectionName(node->text(scratch))) commented.push_back(node);
             }
             if (FirstKeyNamed(commented, *key, true) == nullptr) {
                 return {EditOutcome::NotFound, NoKey(*key, section)};
@@ -177,8 +182,9 @@ EditResult CommentEntry(Document& doc, std::string_view section,
             return {EditOutcome::NotFound, NoKey(*key, section)};
         }
     } else {
+        std::string scratch;
         for (Node* node : any) {
-            if (CommentRefusal(node->text(), comment) == nullptr) targets.push_back(node);
+            if (CommentRefusal(node->text(scratch), comment) == nullptr) targets.push_back(node);
         }
         if (targets.empty()) {
             return {EditOutcome::Refused,

@@ -26,6 +26,9 @@ public:
     // The reference of `stored`, a text the last Store returned, or kNoRef
     // when it has none (too long, too many blocks, not from this arena).
     std::uint32_t RefOfLast(std::string_view stored) const;
+    // Whether `ref` names a block of this arena (or the empty text): what a
+    // check of the nodes can know of a reference.
+    bool Holds(std::uint32_t ref) const { return ref == kEmptyRef || (ref >> 16) < blocks_.size(); }
     std::string_view At(std::uint32_t ref) const {
         if (ref == kEmptyRef) return {};
         const char* at = blocks_[ref >> 16].get() + (ref & 0xFFFFu);

@@ -25,7 +25,9 @@ namespace {
 // the document's encoding.
 std::string ShownDump(const keyloft::Document& doc, std::string_view dump) {
     const keyloft::Node* root = doc.First();
-    const std::size_t rootEnd = root == nullptr ? 0 : std::min(root->text().size(), dump.size());
+    std::string scratch;
+    const std::size_t rootEnd =
+        root == nullptr ? 0 : std::min(root->text(scratch).size(), dump.size());
     std::string shown = FileNameText(dump.substr(0, rootEnd)).toStdString();
     const std::string_view rest = dump.substr(rootEnd);
     shown += LineTextUtf8(rest, doc.IsUtf8());

@@ -26,8 +26,11 @@ QString FileNameText(std::string_view bytes) {
 }
 
 QString ShownText(const keyloft::Document& doc, const keyloft::Node* node) {
-    if (node->level() == 0) return FileNameText(node->text());
-    return LineText(node->text(), doc.IsUtf8());
+    // Read without storing: the model's data() and paint ask for every
+    // shown node.
+    std::string scratch;
+    if (node->level() == 0) return FileNameText(node->text(scratch));
+    return LineText(node->text(scratch), doc.IsUtf8());
 }
 
 std::string FileNameBytes(const QString& text) { return QFile::encodeName(text).toStdString(); }
@@ -48,7 +51,8 @@ std::optional<std::string> StoredText(const keyloft::Document& doc, const keylof
     if (node != nullptr && node->level() == 0) return FileNameBytes(text);
     // A text left as it was shown keeps its bytes, those shown as U+FFFD
     // included.
-    if (node != nullptr && text == ShownText(doc, node)) return std::string(node->text());
+    std::string scratch;
+    if (node != nullptr && text == ShownText(doc, node)) return std::string(node->text(scratch));
     return StoredLine(doc, text, unstorable);
 }
 

@@ -109,7 +109,8 @@ Node* NodeToComment(TForm1* window, Node* node) {
 void TForm1::ChangeComment(bool comment) {
     Node* node = NodeToComment(this, selectedNode());
     if (node == nullptr) return;
-    if (const char* refusal = keyloft::CommentRefusal(node->text(), comment)) {
+    std::string scratch;
+    if (const char* refusal = keyloft::CommentRefusal(node->text(scratch), comment)) {
         ShowInformation(this, refusal);
         return;
     }

@@ -86,7 +86,8 @@ bool TForm1::SaveIni() {
     // A file name need not be valid UTF-8, while the dialog's names are
     // text: the loaded file, chosen as offered while the root keeps its
     // name, is written under the very bytes it was read from.
-    const bool asLoaded = !loadedPath_.isEmpty() && root->text() == loadedRoot_ &&
+    std::string scratch;
+    const bool asLoaded = !loadedPath_.isEmpty() && root->text(scratch) == loadedRoot_ &&
                           QDir::cleanPath(QFileInfo(*chosen).absoluteFilePath()) == loaded;
     const std::string target = (asLoaded ? loadedPath_ : QFile::encodeName(*chosen)).toStdString();
 

@@ -8,6 +8,7 @@
 #include <QPainter>
 #include <QToolTip>
 #include <limits>
+#include <string>
 
 #include "Document.h"
 #include "DocumentModel.h"
@@ -63,7 +64,8 @@ void NodeDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     const Node* node = model_.nodeOf(index);
     if (node == nullptr) return;
     const bool selected = option.state & QStyle::State_Selected;
-    const NodeLook look = NodeLookFor(node->level(), node->text(), selected);
+    std::string scratch;
+    const NodeLook look = NodeLookFor(node->level(), node->text(scratch), selected);
     const QStyleOptionViewItem opt = nodeOption(option, index, look);
 
     const QWidget* widget = opt.widget;
@@ -102,8 +104,9 @@ bool NodeDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
     const Node* node = model_.nodeOf(index);
     if (event->type() != QEvent::ToolTip || node == nullptr || view == nullptr)
         return QStyledItemDelegate::helpEvent(event, view, option, index);
+    std::string scratch;
     const QStyleOptionViewItem opt =
-        nodeOption(option, index, NodeLookFor(node->level(), node->text(), false));
+        nodeOption(option, index, NodeLookFor(node->level(), node->text(scratch), false));
     const QWidget* widget = opt.widget;
     QStyle* style = widget ? widget->style() : QApplication::style();
     // The room the style gives the text, as far as the viewport shows it,

@@ -1,5 +1,6 @@
 // The commands that change what the view shows: Find, Expand all and
 // Collapse all.
+#include <string>
 #include <unordered_set>
 
 #include "BusyCursor.h"
@@ -21,12 +22,13 @@ Node* TForm1::GetNodeByText(IniTreeView* tv, const QString& text, bool makeVisib
     const std::string needle = bytes ? keyloft::UpperAZ(*bytes) : std::string();
     // The root is matched as shown: a file name, whatever the file's encoding.
     const std::string rootNeedle = keyloft::UpperAZ(text.toStdString());
+    std::string scratch;  // texts are read without storing them
     const auto matches = [&](const Node* node) {
         if (node->level() == 0) {
             return !rootNeedle.empty() &&
                    keyloft::FindMatches(ShownText(doc_, node).toStdString(), rootNeedle);
         }
-        return !needle.empty() && keyloft::FindMatches(node->text(), needle);
+        return !needle.empty() && keyloft::FindMatches(node->text(scratch), needle);
     };
 
     Node* last = nullptr;

@@ -331,7 +331,8 @@ void TForm1::LoadIniFile(const QByteArray& path) {
     const BusyCursor busy;
     const keyloft::LoadResult result = keyloft::LoadIniFile(doc_, path.toStdString());
     loadedPath_ = path;
-    loadedRoot_ = std::string(result.root->text());
+    std::string scratch;
+    loadedRoot_ = std::string(result.root->text(scratch));
     // Root selected and expanded, every section collapsed.
     const QModelIndex root = model_->indexOf(result.root);
     tv1->expand(root);

@@ -31,7 +31,7 @@ using test::Utf16Le;
 template <class Nodes>
 std::vector<std::string> Texts(const Nodes& nodes) {
     std::vector<std::string> out;
-    for (const Node* n : nodes) out.emplace_back(n->text());
+    for (const Node* n : nodes) out.emplace_back(n->storedText());
     return out;
 }
 
@@ -58,9 +58,9 @@ TEST(DocumentEmpty, HasNoNodes) {
 TEST_F(SmallTree, TreeOrderAndLevels) {
     EXPECT_EQ(doc.Count(), 5u);
     EXPECT_EQ(Texts(NodesInOrder(doc)), (std::vector<std::string>{"t.ini", "A", "a1", "a2", "B"}));
-    EXPECT_EQ(At(0)->text(), "t.ini");
-    EXPECT_EQ(At(3)->text(), "a2");
-    EXPECT_EQ(At(4)->text(), "B");
+    EXPECT_EQ(At(0)->storedText(), "t.ini");
+    EXPECT_EQ(At(3)->storedText(), "a2");
+    EXPECT_EQ(At(4)->storedText(), "B");
     EXPECT_EQ(Document::Next(At(3)), At(4));
     EXPECT_EQ(Document::Next(At(4)), nullptr);
     EXPECT_EQ(Document::Prev(At(0)), nullptr);
@@ -82,7 +82,7 @@ TEST_F(SmallTree, TreeOrderAndLevels) {
 TEST_F(SmallTree, PrevIsTheInverseOfNext) {
     auto nodes = NodesInOrder(doc);
     for (std::size_t i = 1; i < nodes.size(); ++i) {
-        SCOPED_TRACE(nodes[i]->text());
+        SCOPED_TRACE(nodes[i]->storedText());
         EXPECT_EQ(Document::Prev(nodes[i]), nodes[i - 1]);
     }
 }
@@ -98,7 +98,7 @@ TEST_F(SmallTree, NodeAtOutOfRangeIsInvalidIndex) {
         }
     }
     // The last valid index still answers after a failed one.
-    EXPECT_EQ(At(4)->text(), "B");
+    EXPECT_EQ(At(4)->storedText(), "B");
     Document empty;
     EXPECT_THROW(empty.NodeAt(0), Failure);
 }
@@ -136,18 +136,18 @@ TEST_F(SmallTree, ClearAndAddAgain) {
     Node* root = doc.AddRoot("n.ini");
     doc.AddChild(root, "[x]");
     EXPECT_EQ(doc.Count(), 2u);
-    EXPECT_EQ(At(1)->text(), "[x]");
+    EXPECT_EQ(At(1)->storedText(), "[x]");
 }
 
 TEST_F(SmallTree, SetTextKeepsPlaceAndAcceptsItsOwnText) {
     Node* a1 = At(2);
     doc.SetText(a1, "changed");
-    EXPECT_EQ(At(2)->text(), "changed");
+    EXPECT_EQ(At(2)->storedText(), "changed");
     // A view into the node's own text as the new text.
-    doc.SetText(a1, a1->text().substr(2));
-    EXPECT_EQ(a1->text(), "anged");
+    doc.SetText(a1, a1->storedText().substr(2));
+    EXPECT_EQ(a1->storedText(), "anged");
     doc.SetText(a1, "");
-    EXPECT_EQ(a1->text(), "");
+    EXPECT_EQ(a1->storedText(), "");
     EXPECT_FALSE(doc.ItemsChanged);
 }
 
@@ -179,50 +179,50 @@ TEST(NodeAt, AnyOrderOfIndicesGivesTheNodeAtThatPosition) {
 TEST(NodeAt, EveryAdditionForgetsTheRememberedPosition) {
     Document doc;
     BuildTree(doc, "r.ini", {{"A", {"a1"}}, {"B", {"b1"}}});
-    EXPECT_EQ(doc.NodeAt(3)->text(), "B");
+    EXPECT_EQ(doc.NodeAt(3)->storedText(), "B");
     doc.AddChild(doc.NodeAt(1), "a2");
-    EXPECT_EQ(doc.NodeAt(3)->text(), "a2");
-    EXPECT_EQ(doc.NodeAt(4)->text(), "B");
-    EXPECT_EQ(doc.NodeAt(5)->text(), "b1");
-    EXPECT_EQ(doc.NodeAt(2)->text(), "a1");
+    EXPECT_EQ(doc.NodeAt(3)->storedText(), "a2");
+    EXPECT_EQ(doc.NodeAt(4)->storedText(), "B");
+    EXPECT_EQ(doc.NodeAt(5)->storedText(), "b1");
+    EXPECT_EQ(doc.NodeAt(2)->storedText(), "a1");
     doc.AddChild(doc.NodeAt(1), "a3");
-    EXPECT_EQ(doc.NodeAt(3)->text(), "a2");
-    EXPECT_EQ(doc.NodeAt(1)->text(), "A");
-    EXPECT_EQ(doc.NodeAt(4)->text(), "a3");
+    EXPECT_EQ(doc.NodeAt(3)->storedText(), "a2");
+    EXPECT_EQ(doc.NodeAt(1)->storedText(), "A");
+    EXPECT_EQ(doc.NodeAt(4)->storedText(), "a3");
 }
 
 TEST(NodeAt, EveryDeletionForgetsTheRememberedPosition) {
     Document doc;
     BuildTree(doc, "r.ini", {{"A", {"a1", "a2"}}, {"B", {"b1"}}, {"C", {}}});
     // The remembered node itself is deleted, and its storage reused.
-    EXPECT_EQ(doc.NodeAt(3)->text(), "a2");
+    EXPECT_EQ(doc.NodeAt(3)->storedText(), "a2");
     doc.Delete(doc.NodeAt(3));
     doc.AddChild(doc.NodeAt(5), "c1");
-    EXPECT_EQ(doc.NodeAt(3)->text(), "B");
-    EXPECT_EQ(doc.NodeAt(4)->text(), "b1");
-    EXPECT_EQ(doc.NodeAt(2)->text(), "a1");
+    EXPECT_EQ(doc.NodeAt(3)->storedText(), "B");
+    EXPECT_EQ(doc.NodeAt(4)->storedText(), "b1");
+    EXPECT_EQ(doc.NodeAt(2)->storedText(), "a1");
     // A node before the remembered one goes.
     Node* a = doc.NodeAt(1);
-    EXPECT_EQ(doc.NodeAt(4)->text(), "b1");
+    EXPECT_EQ(doc.NodeAt(4)->storedText(), "b1");
     doc.Delete(a);
     EXPECT_EQ(doc.Count(), 5u);
-    EXPECT_EQ(doc.NodeAt(4)->text(), "c1");
-    EXPECT_EQ(doc.NodeAt(3)->text(), "C");
+    EXPECT_EQ(doc.NodeAt(4)->storedText(), "c1");
+    EXPECT_EQ(doc.NodeAt(3)->storedText(), "C");
     EXPECT_THROW(doc.NodeAt(5), Failure);
 }
 
 TEST(NodeAt, ClearAndLoadForgetTheRememberedPosition) {
     Document doc;
     BuildTree(doc, "r.ini", {{"A", {"a1", "a2"}}});
-    EXPECT_EQ(doc.NodeAt(2)->text(), "a1");
+    EXPECT_EQ(doc.NodeAt(2)->storedText(), "a1");
     doc.Clear();
     EXPECT_THROW(doc.NodeAt(2), Failure);
     BuildTree(doc, "s.ini", {{"X", {"x1", "x2"}}});
-    EXPECT_EQ(doc.NodeAt(2)->text(), "x1");
-    EXPECT_EQ(doc.NodeAt(3)->text(), "x2");
+    EXPECT_EQ(doc.NodeAt(2)->storedText(), "x1");
+    EXPECT_EQ(doc.NodeAt(3)->storedText(), "x2");
     LoadText(doc, "[P]\np1\n[Q]\n");
-    EXPECT_EQ(doc.NodeAt(3)->text(), "[Q]");
-    EXPECT_EQ(doc.NodeAt(2)->text(), "p1");
+    EXPECT_EQ(doc.NodeAt(3)->storedText(), "[Q]");
+    EXPECT_EQ(doc.NodeAt(2)->storedText(), "p1");
 }
 
 TEST(NodeAt, WalksCostOneStepPerNode) {
@@ -581,7 +581,7 @@ private:
         return std::to_string(parent == nullptr ? doc_.TopLevelCount() : parent->childCount());
     }
     static std::string Name(const Node* node) {
-        return node == nullptr ? "<top>" : "'" + std::string(node->text()) + "'";
+        return node == nullptr ? "<top>" : "'" + std::string(node->storedText()) + "'";
     }
     static std::string Rows(int first, int last) {
         return std::to_string(first) + ".." + std::to_string(last);

@@ -9,8 +9,8 @@
 
 #include "Document.h"
 #include "IniFile.h"
-#include "IniReader.h"
 #include "TestHelpers.h"
+#include "TreeObserver.h"
 
 namespace keyloft {
 namespace {
@@ -18,41 +18,47 @@ namespace {
 using test::DumpOf;
 using test::LoadText;
 using test::NameFromWhat;
-using test::NodesInOrder;
 using test::SplitLines;
 
-// What is wrong with the tree, or "" when nothing: every node is found again
-// through its parent and row; a read node's dropped bytes, line and break
-// stand next to each other in the file; an unchanged node's text is the
-// reading of its line, with or without storing it.
-std::string Inconsistency(const Document& doc) {
-    std::size_t count = 0;
-    std::string scratch;
-    for (const Node* node : NodesInOrder(doc)) {
-        ++count;
-        const Node* up = node->parent();
-        const Node* again = up != nullptr ? up->child(node->row()) : doc.TopLevel(node->row());
-        const std::string where =
-            "node " + std::to_string(count) + " \"" + std::string(node->text()) + "\": ";
-        if (again != node) return where + "not its parent's child at its row";
-        const std::string_view line = node->fileLine();
-        if (line.empty()) continue;
-        if (!node->leading().empty() &&
-            node->leading().data() + node->leading().size() != line.data())
-            return where + "dropped bytes not right before the line";
-        if (node->lineBreak().data() != line.data() + line.size())
-            return where + "break not after the line";
-        if (FindLineEnd(line.data(), doc.Tail().data()) != line.data() + line.size())
-            return where + "line does not end at its first break";
-        if (node->unchanged() &&
-            (node->text(scratch) != ReadText(line, scratch) || node->text() != node->text(scratch)))
-            return where + "text is not the reading of the line";
+// Runs the store's checker (Document::CheckInvariants) after every change
+// the document announces as done, the load's reset included, and keeps the
+// first fault with the change it followed.
+class CheckAfterEachChange : public TreeObserver {
+public:
+    explicit CheckAfterEachChange(Document& doc) : doc_(doc) { doc_.AddObserver(this); }
+    ~CheckAfterEachChange() override { doc_.RemoveObserver(this); }
+    CheckAfterEachChange(const CheckAfterEachChange&) = delete;
+    CheckAfterEachChange& operator=(const CheckAfterEachChange&) = delete;
+
+    void NodesAboutToBeAdded(Node*, int, int) override {}
+    void NodesAdded(Node*, int, int) override { Check("an addition"); }
+    void NodeAboutToBeRemoved(Node*) override {}
+    void NodeRemoved(Node*, int) override { Check("a removal"); }
+    void TreeAboutToBeReset() override {}
+    void TreeReset() override { Check("a load"); }
+    void TextsChanged(Node*, int, int) override { Check("a new text"); }
+
+    // The first fault, and the check at the end of the test (which also
+    // sees what no notification announces, a text stored on reading).
+    std::string Fault() {
+        Check("the last step");
+        return fault_;
     }
-    if (count != doc.Count())
-        return "Count() is " + std::to_string(doc.Count()) + ", the walk finds " +
-               std::to_string(count);
-    return "";
-}
+    int Checks() const { return checks_; }
+
+private:
+    void Check(const char* after) {
+        ++checks_;
+        if (!fault_.empty()) return;
+        const std::string fault = doc_.CheckInvariants();
+        if (!fault.empty())
+            fault_ = "after change " + std::to_string(checks_) + ", " + after + ": " + fault;
+    }
+
+    Document& doc_;
+    std::string fault_;
+    int checks_ = 0;
+};
 
 struct LoadCase {
     const char* what;
@@ -63,8 +69,14 @@ class NodeStoreLoad : public ::testing::TestWithParam<LoadCase> {};
 
 TEST_P(NodeStoreLoad, KeepsEveryLineWhereItStands) {
     Document doc;
+    CheckAfterEachChange check(doc);
     LoadText(doc, GetParam().bytes);
-    EXPECT_EQ(Inconsistency(doc), "");
+    EXPECT_EQ(check.Fault(), "");
+    EXPECT_EQ(SerializeDocument(doc), GetParam().bytes);
+    // Reading every text stores those read again from their lines.
+    for (const Node* node = doc.First(); node != nullptr; node = Document::Next(node))
+        static_cast<void>(node->storedText());
+    EXPECT_EQ(check.Fault(), "");
     EXPECT_EQ(SerializeDocument(doc), GetParam().bytes);
 }
 
@@ -108,9 +120,12 @@ class NodeStoreEdit : public ::testing::TestWithParam<EditCase> {};
 
 TEST_P(NodeStoreEdit, KeepsTheTreeWhole) {
     Document doc;
+    CheckAfterEachChange check(doc);
     LoadText(doc, kLoaded);
+    const int loadChecks = check.Checks();
     GetParam().edit(doc);
-    EXPECT_EQ(Inconsistency(doc), "");
+    EXPECT_GT(check.Checks(), loadChecks) << "no change was checked";
+    EXPECT_EQ(check.Fault(), "");
     EXPECT_EQ(SplitLines(DumpOf(doc)), GetParam().dump);
 }
 
@@ -150,12 +165,14 @@ INSTANTIATE_TEST_SUITE_P(Edits, NodeStoreEdit, ::testing::ValuesIn(kEdits), Name
 
 TEST(NodeStore, ATextSetBackWritesTheLineAsItStood) {
     Document doc;
+    CheckAfterEachChange check(doc);
     LoadText(doc, kLoaded);
     Node* x = Key(doc, 0, 0);
     doc.SetText(x, "x=2");
     EXPECT_FALSE(x->unchanged());
     doc.SetText(x, "x=1");
     EXPECT_TRUE(x->unchanged());
+    EXPECT_EQ(check.Fault(), "");
     EXPECT_EQ(SerializeDocument(doc), kLoaded);
 }
 

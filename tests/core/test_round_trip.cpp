@@ -128,14 +128,14 @@ TEST(RoundTrip, EditedFixturesReadBackAsEdited) {
                 switch (random() % 4) {
                     case 0:
                         if (node == nullptr) break;
-                        ops += "set " + std::string(node->text()) + "; ";
+                        ops += "set " + std::string(node->storedText()) + "; ";
                         doc.SetText(node, node->level() == 1
                                               ? "[e" + std::to_string(++added) + "]"
                                               : "e" + std::to_string(++added) + "=1");
                         break;
                     case 1:
                         if (node == nullptr) break;
-                        ops += "delete " + std::string(node->text()) + "; ";
+                        ops += "delete " + std::string(node->storedText()) + "; ";
                         doc.Delete(node);
                         break;
                     case 2:
@@ -145,7 +145,7 @@ TEST(RoundTrip, EditedFixturesReadBackAsEdited) {
                     default:
                         if (node == nullptr) break;
                         if (node->level() == 2) node = node->parent();
-                        ops += "add key to " + std::string(node->text()) + "; ";
+                        ops += "add key to " + std::string(node->storedText()) + "; ";
                         doc.AddChild(node, "n" + std::to_string(++added) + "=2");
                         break;
                 }

@@ -2,6 +2,7 @@
 #include "FuzzCheck.h"
 
 #include <cstring>
+#include <string>
 #include <string_view>
 
 #include "Commenting.h"
@@ -46,9 +47,9 @@ bool DroppedKeyText(std::string_view text) {
 std::string ReadingOfTree(const Document& doc) {
     std::string dump;
     for (const Node* node = doc.First(); node != nullptr; node = Document::Next(node)) {
-        if (node->level() == 2 && DroppedKeyText(node->text())) continue;
+        if (node->level() == 2 && DroppedKeyText(node->storedText())) continue;
         dump.append(static_cast<std::size_t>(2 * node->level()), ' ');
-        dump += node->text();
+        dump += node->storedText();
         dump += '\n';
     }
     return dump;
@@ -83,9 +84,17 @@ private:
     std::size_t at_ = 0;
 };
 
+// The store's invariants, named for the step they followed; "" when they
+// hold.
+std::string Invariants(const Document& doc, const std::string& after) {
+    const std::string fault = doc.CheckInvariants();
+    return fault.empty() ? fault : "after " + after + ": " + fault;
+}
+
 // Edits as the editor makes them: texts of their own kind, so that what is
-// saved must read back as the edited tree.
-void Edit(Document& doc, Choices& choices) {
+// saved must read back as the edited tree. Checks the store's invariants
+// after each; returns the first fault, or "".
+std::string Edit(Document& doc, Choices& choices) {
     int made = 0;
     while (choices.Left()) {
         const std::size_t count = doc.Count();
@@ -109,7 +118,7 @@ void Edit(Document& doc, Choices& choices) {
             case 6: {
                 // A new value for a key: only the value's bytes change.
                 if (node == nullptr || node->level() != 2) break;
-                const std::string text(node->text());
+                const std::string text(node->storedText());
                 const auto eq = text.find('=');
                 if (eq != std::string::npos) doc.SetText(node, text.substr(0, eq + 1) + "w" + n);
                 break;
@@ -117,11 +126,14 @@ void Edit(Document& doc, Choices& choices) {
             case 4:
             case 5: {
                 if (node == nullptr) break;
-                SetCommented(doc, node, !IsCommented(node->text()));
+                SetCommented(doc, node, !IsCommented(node->storedText()));
                 break;
             }
         }
+        const std::string fault = Invariants(doc, "edit " + std::to_string(made));
+        if (!fault.empty()) return fault;
     }
+    return "";
 }
 
 }  // namespace
@@ -134,7 +146,7 @@ std::string TreeOf(const Document& doc) {
     std::string dump;
     for (const Node* node = doc.First(); node != nullptr; node = Document::Next(node)) {
         dump.append(static_cast<std::size_t>(2 * node->level()), ' ');
-        dump += node->text();
+        dump += node->storedText();
         dump += '\n';
     }
     return dump;
@@ -145,14 +157,19 @@ std::string CheckFileBytes(std::string_view input, const std::uint8_t* data, std
     PairingObserver observer;
     doc.AddObserver(&observer);
     Load(doc, input);
+    std::string fault = Invariants(doc, "the load");
+    if (!fault.empty()) return fault;
     if (SerializeDocument(doc) != input) return "load and save without edits changed the bytes";
 
     Choices choices(data, size);
-    Edit(doc, choices);
+    fault = Edit(doc, choices);
+    if (!fault.empty()) return fault;
     if (!observer.Balanced()) return "a notification was not paired";
     const std::string saved = SerializeDocument(doc);
     Document again;
     Load(again, saved);
+    fault = Invariants(again, "the reload");
+    if (!fault.empty()) return fault;
     if (doc.Utf16() == Utf16Order::None ? DumpOf(again) != ReadingOfTree(doc)
                                         : TreeOf(again) != ReadingOfTree(doc))
         return "the edited tree did not read back as edited";

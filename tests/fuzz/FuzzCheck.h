@@ -16,7 +16,9 @@ namespace keyloft::fuzz {
 // and saves to itself. Checks the same for the bytes widened to the units of
 // a UTF-16 file (little- and big-endian, with the byte-order mark); inputs
 // that start with a mark themselves reach the rest of UTF-16 (surrogates,
-// odd lengths). Returns an empty text when all holds, else what went wrong.
+// odd lengths). The node store's invariants (Document::CheckInvariants) are
+// checked after the load, after each edit and after the reload. Returns an
+// empty text when all holds, else what went wrong.
 std::string CheckIniBytes(const std::uint8_t* data, std::size_t size);
 
 }  // namespace keyloft::fuzz

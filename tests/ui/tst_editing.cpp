@@ -63,7 +63,7 @@ void AnswerWith(DialogScript& script, Reply reply) {
 
 // A node's text as the document holds it.
 QByteArray Bytes(const Node* node) {
-    return QByteArray(node->text().data(), static_cast<qsizetype>(node->text().size()));
+    return QByteArray(node->storedText().data(), static_cast<qsizetype>(node->storedText().size()));
 }
 
 // Input prompt: cancelled, or `typed` typed over its field and accepted.

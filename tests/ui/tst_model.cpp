@@ -64,7 +64,7 @@ QStringList dumpModel(const QAbstractItemModel& model) {
 QStringList dumpDocument(const Document& doc) {
     QStringList lines;
     for (const Node* node = doc.First(); node != nullptr; node = Document::Next(node)) {
-        const std::string_view text = node->text();
+        const std::string_view text = node->storedText();
         lines << QString(2 * node->level(), ' ') +
                      QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
     }
@@ -78,7 +78,8 @@ QString roundTripProblem(const DocumentModel& model, const Document& doc) {
     if (model.index(model.rowCount(), 0).isValid()) return "index past the last top-level row";
     if (model.index(0, 1).isValid()) return "index in a second column";
     for (const Node* node = doc.First(); node != nullptr; node = Document::Next(node)) {
-        const QString at = " at \"" + QString::fromStdString(std::string(node->text())) + "\"";
+        const QString at =
+            " at \"" + QString::fromStdString(std::string(node->storedText())) + "\"";
         const QModelIndex index = model.indexOf(node);
         if (!index.isValid() || model.nodeOf(index) != node) return "indexOf/nodeOf" + at;
         if (index.row() != node->row() || index.column() != 0) return "row or column" + at;
@@ -428,7 +429,8 @@ void ModelTest::editStoresFileEncoding() {
     Document& doc = window_->document();
     Node* key = doc.First()->child(0)->child(0);
     QVERIFY(window_->model()->setData(window_->model()->indexOf(key), typed));
-    QCOMPARE(QByteArray(key->text().data(), static_cast<qsizetype>(key->text().size())), stored);
+    QCOMPARE(QByteArray(key->storedText().data(), static_cast<qsizetype>(key->storedText().size())),
+             stored);
     QCOMPARE(window_->model()->indexOf(key).data().toString(), typed);
     QVERIFY(doc.ItemsChanged);
 }

@@ -100,7 +100,8 @@ void TestPrint::init() {
 QString TestPrint::RootText(TForm1& window) {
     const keyloft::Node* root = window.document().First();
     if (root == nullptr) return {};
-    return QString::fromUtf8(root->text().data(), static_cast<qsizetype>(root->text().size()));
+    return QString::fromUtf8(root->storedText().data(),
+                             static_cast<qsizetype>(root->storedText().size()));
 }
 
 TestPrint::Pages TestPrint::WaitForOutput(qsizetype jobsBefore) {

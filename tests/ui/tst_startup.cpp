@@ -154,7 +154,7 @@ void StartupTest::commandLine() {
         return;
     }
     QVERIFY(window.document().Count() > 1);
-    const std::string_view text = window.document().First()->text();
+    const std::string_view text = window.document().First()->storedText();
     QCOMPARE(QByteArray(text.data(), static_cast<qsizetype>(text.size())), root);
     QCOMPARE(keyloft::test::Shown(window, window.document().First()), shown);
     QCOMPARE(window.selectedNode(), window.document().First());
@@ -167,7 +167,7 @@ void StartupTest::bareNameInCurrentFolder() {
     QVERIFY(QDir::setCurrent(previous));
     QCOMPARE(window.statusText(), QString("Ready"));
     QVERIFY(window.document().Count() > 1);
-    QCOMPARE(QString::fromStdString(std::string(window.document().First()->text())),
+    QCOMPARE(QString::fromStdString(std::string(window.document().First()->storedText())),
              QString("bare.cfg"));
 }
 
@@ -244,7 +244,7 @@ void StartupTest::keepsNothingBetweenRuns() {
         const auto open = Run(window, "actOpen",
                               [&](DialogScript& s) { s.chooseFile(work.filePath("state.ini")); });
         QVERIFY2(open.finished && open.count() == 1, qPrintable(open.description));
-        QCOMPARE(window.document().First()->text(), std::string_view("state.ini"));
+        QCOMPARE(window.document().First()->storedText(), std::string_view("state.ini"));
         const auto save = Run(window, "actSaveINI", [](DialogScript& s) { s.acceptOffered(); });
         QVERIFY2(save.finished && save.count() == 1, qPrintable(save.description));
         QVERIFY(QFile::exists(work.filePath("state.ini.in1")));
