@@ -11,11 +11,11 @@
 
 #include "Encoding.h"
 #include "Failure.h"
+#include "FastPaths.h"
 #include "IniReader.h"
 #include "ReserveMore.h"
 #include "Rules.h"
 #include "TreeObserver.h"
-#include "VectorState.h"
 
 namespace keyloft {
 

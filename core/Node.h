@@ -39,6 +39,7 @@
 #include <string_view>
 #include <vector>
 
+#include "FastPaths.h"
 #include "IniReader.h"
 #include "LargeBuffer.h"
 #include "TextArena.h"
@@ -383,9 +384,7 @@ inline std::string_view Node::fileLine() const {
 }
 
 inline void Node::prefetchLine() const {
-#if defined(__GNUC__)
-    if (!Extended() && (bits_ & kHasLine) != 0) __builtin_prefetch(Store().base + Offset());
-#endif
+    if (!Extended() && (bits_ & kHasLine) != 0) PrefetchForRead(Store().base + Offset());
 }
 
 inline std::string_view Node::leading() const {
