@@ -1,14 +1,12 @@
 // keyloft-ini: the editor's core on the command line. Reads and changes INI
 // files the way the editor does, and saves them through the editor's save.
-#include <malloc.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -17,10 +15,17 @@
 #include <unordered_set>
 #include <vector>
 
+// After a C library header, which says whether it is glibc.
+#if defined(__GLIBC__)
+#include <malloc.h>
+#include <unistd.h>
+#endif
+
 #include "Document.h"
 #include "Dump.h"
 #include "Encoding.h"
 #include "Failure.h"
+#include "FastPaths.h"
 #include "FileSystem.h"
 #include "IniFile.h"
 #include "IniQuery.h"
@@ -503,13 +508,25 @@ int Write(const Command& command) {
     return kDone;
 }
 
-// The tool lives for one command, and a large file's tree is built from
-// many small blocks on the heap, each page of which costs a fault when first
-// touched. The heap is grown once by a pad that is marked for huge pages, as
-// the core's large blocks are; untouched pages of it cost nothing. Later
-// growth is the allocator's usual one, so a machine that counts every
-// reservation (strict overcommit) is asked for the pad once at most.
-void PrepareHeap() {
+// Standard output written out: `status`, or a failure when it could not be.
+int Flushed(int status) {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "keyloft-ini: cannot write the output: %s\n", std::strerror(errno));
+        return kFailed;
+    }
+    return status;
+}
+
+// keyloft-ini's heap policy, set first thing in its main. The tool lives
+// for one command, and a large file's tree is built from many small blocks
+// on the heap, each page of which costs a fault when first touched. The
+// heap is grown once by a pad that is marked for huge pages, as the core's
+// large blocks are; untouched pages of it cost nothing. Later growth is the
+// allocator's usual one, so a machine that counts every reservation (strict
+// overcommit) is asked for the pad once at most. Other C libraries keep
+// their own ways.
+void GrowHeapOnHugePages() {
+#if defined(__GLIBC__)
     constexpr std::size_t kHugePage = 2 * 1024 * 1024;
     constexpr int kPad = 128 * static_cast<int>(kHugePage);
     constexpr int kUsualPad = 128 * 1024;
@@ -525,24 +542,17 @@ void PrepareHeap() {
     const auto end = reinterpret_cast<std::uintptr_t>(sbrk(0));
     const std::uintptr_t from = (start + kHugePage - 1) / kHugePage * kHugePage;
     if (end != static_cast<std::uintptr_t>(-1) && end > from) {
-        madvise(reinterpret_cast<void*>(from), end - from, MADV_HUGEPAGE);
+        AdviseHugePages(reinterpret_cast<void*>(from), end - from);
     }
     for (void* block : blocks) std::free(block);
     mallopt(M_TOP_PAD, kUsualPad);
-}
-
-// Standard output written out: `status`, or a failure when it could not be.
-int Flushed(int status) {
-    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        std::fprintf(stderr, "keyloft-ini: cannot write the output: %s\n", std::strerror(errno));
-        return kFailed;
-    }
-    return status;
+#endif
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    GrowHeapOnHugePages();
     const std::string first = argc > 1 ? argv[1] : "";
     const bool info = first == "--help" || first == "--version";
     if (argc == 2 && info) {
@@ -561,7 +571,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "keyloft-ini: %s\nTry \"keyloft-ini --help\".\n", e.message.c_str());
         return kBadUsage;
     }
-    PrepareHeap();
     int status;
     try {
         const bool writes = command.word == "set" || command.word == "merge" ||

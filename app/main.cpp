@@ -5,7 +5,7 @@
 #include <QSessionManager>
 
 #include "Dialogs.h"
-#include "Heap.h"
+#include "EditorHeap.h"
 #include "frmMain.h"
 
 namespace {
@@ -24,6 +24,7 @@ private:
 }  // namespace
 
 int main(int argc, char* argv[]) {
+    keyloft::app::KeepLargeBlocksOnTheHeap();
     // Qt sees the program's name only, so that no argument is taken for one
     // of its own options (-style, -reverse, ...): the arguments are counted
     // and used as typed, as raw bytes, since a file name need not be valid
@@ -31,7 +32,6 @@ int main(int argc, char* argv[]) {
     char programName[] = "keyloft";
     char* qtArgv[] = {argc > 0 && argv[0] != nullptr ? argv[0] : programName, nullptr};
     int qtArgc = 1;
-    keyloft::ui::KeepLargeBlocksOnTheHeap();
     QApplication app(qtArgc, qtArgv);
     // The title names the application in dialogs; the window caption stays
     // "Keyloft 1.0", so no display name is set.

@@ -36,7 +36,7 @@
 #include "BenchSupport.h"
 #include "Document.h"
 #include "DocumentModel.h"
-#include "Heap.h"
+#include "EditorHeap.h"
 #include "IniFile.h"
 #include "IniTreeView.h"
 #include "frmMain.h"
@@ -624,7 +624,7 @@ int main(int argc, char** argv) {
             return 0;
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
         // The process set up as the editor's main() sets it up.
-        keyloft::ui::KeepLargeBlocksOnTheHeap();
+        keyloft::app::KeepLargeBlocksOnTheHeap();
         QApplication app(argc, argv);
         QApplication::setQuitOnLastWindowClosed(false);
 

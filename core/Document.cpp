@@ -11,10 +11,10 @@
 
 #include "Encoding.h"
 #include "Failure.h"
+#include "FastPaths.h"
 #include "IniReader.h"
 #include "Rules.h"
 #include "TreeObserver.h"
-#include "VectorState.h"
 
 namespace keyloft {
 

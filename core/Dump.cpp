@@ -3,7 +3,7 @@
 
 #include "Document.h"
 #include "Encoding.h"
-#include "VectorState.h"
+#include "FastPaths.h"
 
 namespace keyloft {
 

@@ -30,8 +30,8 @@
 
 #include "Encoding.h"
 #include "Failure.h"
+#include "FastPaths.h"
 #include "Paths.h"
-#include "VectorState.h"
 
 namespace keyloft {
 

@@ -5,9 +5,9 @@
 
 #include "Document.h"
 #include "Encoding.h"
+#include "FastPaths.h"
 #include "FileSystem.h"
 #include "IniReader.h"
-#include "VectorState.h"
 
 namespace keyloft {
 

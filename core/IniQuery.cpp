@@ -3,6 +3,7 @@
 
 #include "Commenting.h"
 #include "Document.h"
+#include "FastPaths.h"
 #include "IniReader.h"
 #include "Rules.h"
 
@@ -18,14 +19,6 @@ std::optional<std::string_view> Bracketed(std::string_view text) {
 
 constexpr int kAhead = 8;
 
-void PrefetchNode(const Node* node) {
-#if defined(__GNUC__)
-    __builtin_prefetch(node);
-#else
-    (void)node;
-#endif
-}
-
 std::vector<Node*> Sections(const Document& doc, std::string_view name, bool anyMark) {
     std::vector<Node*> found;
     const Node* root = doc.First();
@@ -35,7 +28,7 @@ std::vector<Node*> Sections(const Document& doc, std::string_view name, bool any
     for (int row = 0; row < count; ++row) {
         // Sections lie far apart in memory: their nodes, then their lines,
         // are fetched some rows ahead.
-        if (row + 2 * kAhead < count) PrefetchNode(root->child(row + 2 * kAhead));
+        if (row + 2 * kAhead < count) PrefetchForRead(root->child(row + 2 * kAhead));
         if (row + kAhead < count) root->child(row + kAhead)->prefetchLine();
         Node* section = root->child(row);
         const std::string_view text = section->text(scratch);

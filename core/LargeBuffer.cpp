@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <new>
 
+#include "FastPaths.h"
+
 namespace keyloft {
 
 namespace {
@@ -30,7 +32,7 @@ LargeBytes AllocateLarge(std::size_t size) {
     if (end > aligned + rounded)
         ::munmap(reinterpret_cast<void*>(aligned + rounded), end - aligned - rounded);
     auto* block = reinterpret_cast<char*>(aligned);
-    ::madvise(block, rounded, MADV_HUGEPAGE);  // a hint: without it, plain pages
+    AdviseHugePages(block, rounded);
     return LargeBytes(block, LargeFree{rounded});
 }
 

@@ -20,6 +20,7 @@
 #include <string_view>
 #include <vector>
 
+#include "FastPaths.h"
 #include "IniReader.h"
 #include "LargeBuffer.h"
 #include "ReserveMore.h"
@@ -533,9 +534,7 @@ inline std::string_view Node::fileLine() const {
 }
 
 inline void Node::prefetchLine() const {
-#if defined(__GNUC__)
-    if (!Extended() && (bits_ & kHasLine) != 0) __builtin_prefetch(Store().base_ + Offset());
-#endif
+    if (!Extended() && (bits_ & kHasLine) != 0) PrefetchForRead(Store().base_ + Offset());
 }
 
 inline std::string_view Node::leading() const {

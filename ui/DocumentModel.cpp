@@ -5,6 +5,7 @@
 
 #include "Document.h"
 #include "DocumentText.h"
+#include "FastPaths.h"
 
 namespace keyloft::ui {
 
@@ -49,12 +50,10 @@ QModelIndex DocumentModel::index(int row, int column, const QModelIndex& parent)
     if (const Node* up = nodeOf(parent)) {
         const int count = up->childCount();
         if (row >= count) return {};
-#if defined(__GNUC__)
         // A view lays out children row after row and asks each whether it has
         // children: fetching the node some rows ahead hides the wait for
         // memory when the nodes lie far apart, as a file's sections do.
-        if (row + kAhead < count) __builtin_prefetch(up->child(row + kAhead));
-#endif
+        if (row + kAhead < count) PrefetchForRead(up->child(row + kAhead));
         return createIndex(row, 0, IdOf(up->child(row), LevelOf(parent) + 1));
     }
     if (row >= doc_.TopLevelCount()) return {};

@@ -1,11 +1,15 @@
-// How the editor's process takes large blocks from the allocator.
+// How the editor's process takes large blocks from the allocator: its heap
+// policy, set first thing in its main() and, the same, in the window tests
+// and the window's benchmark.
 #pragma once
+
+#include <cstdlib>  // any C library header: it defines __GLIBC__ where it is glibc
 
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
 
-namespace keyloft::ui {
+namespace keyloft::app {
 
 // The tree view keeps one item for each row it lays out, in one block that
 // is made again on every load: tens of megabytes for a file of millions of
@@ -15,7 +19,7 @@ namespace keyloft::ui {
 // from the heap instead, and up to 256 MB freed at its top stay there for
 // the next load. (The document's own large blocks are mapped and unmapped
 // by the core, and go back to the system when a file is closed.) Call it
-// before the first window is made.
+// before the QApplication is made.
 inline void KeepLargeBlocksOnTheHeap() {
 #if defined(__GLIBC__)
     mallopt(M_MMAP_THRESHOLD, 32 * 1024 * 1024);
@@ -23,4 +27,4 @@ inline void KeepLargeBlocksOnTheHeap() {
 #endif
 }
 
-}  // namespace keyloft::ui
+}  // namespace keyloft::app
