@@ -84,13 +84,14 @@ const LookupCase kLookupCases[] = {
 TEST(QueryLookup, SectionsAndFirstKeyByExactName) {
     Document doc;
     LoadText(doc, kLookupFile);
+    std::string scratch;
     for (const LookupCase& c : kLookupCases) {
         SCOPED_TRACE(std::string(c.section) + " / " + std::string(c.key));
         const std::vector<Node*> plain = SectionsNamed(doc, c.section);
         EXPECT_EQ(plain.size(), c.plain);
         EXPECT_EQ(SectionsNamedAnyMark(doc, c.section).size(), c.anyMark);
         const Node* line = FirstKeyNamed(plain, c.key, c.commented);
-        EXPECT_EQ(line == nullptr ? "" : line->text(), c.found);
+        EXPECT_EQ(line == nullptr ? "" : line->text(scratch), c.found);
     }
 }
 
