@@ -12,6 +12,7 @@
 #include "Encoding.h"
 #include "Failure.h"
 #include "IniReader.h"
+#include "LineScan.h"
 #include "ReserveMore.h"
 #include "Rules.h"
 #include "TreeObserver.h"

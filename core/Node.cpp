@@ -5,6 +5,7 @@
 #include <new>
 #include <string>
 
+#include "LineScan.h"
 #include "ReserveMore.h"
 
 namespace keyloft {
@@ -24,9 +25,7 @@ static_assert(sizeof(NodeStore::ChunkHeader) <= NodeStore::kHeaderBytes);
 namespace {
 // Length of the break right after `line` in the store's bytes.
 std::size_t BreakAfter(const NodeStore& store, std::string_view line) {
-    const char* at = line.data() + line.size();
-    if (at < store.end && *at == '\r') return at + 1 < store.end && at[1] == '\n' ? 2 : 1;
-    return at < store.end && *at == '\n' ? 1 : 0;
+    return BreakLength(line.data() + line.size(), store.end);
 }
 }  // namespace
 
