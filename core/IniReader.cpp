@@ -60,10 +60,6 @@ private:
     int count_ = 0;
 };
 
-std::string_view Between(const char* from, const char* to) {
-    return {from, static_cast<std::size_t>(to - from)};
-}
-
 // The reading of one line, apart from where it stands: what it is, and the
 // texts of its node (and of its name, for a header).
 struct LineReading {

@@ -4,6 +4,8 @@
 // Core's own: only its sources include it.
 #pragma once
 
+#include <string_view>
+
 #include "IniReader.h"
 
 namespace keyloft {
@@ -16,6 +18,11 @@ struct IniLineShape {
     Kind kind = Dropped;
     bool plain = false;
 };
+
+// The bytes `from`..`to` of a line.
+inline std::string_view Between(const char* from, const char* to) {
+    return {from, static_cast<std::size_t>(to - from)};
+}
 
 // Where the key of a line split at its "=" `eq` ends: the blanks before the
 // "=" go, back to `from`.
