@@ -24,10 +24,15 @@ inline std::string_view Between(const char* from, const char* to) {
     return {from, static_cast<std::size_t>(to - from)};
 }
 
+// The one step of every trim of the rule: whether a blank stands right
+// before `p` (and after `from`), or at `p` (and before `end`).
+inline bool BlankBefore(const char* from, const char* p) { return p > from && IsBlank(p[-1]); }
+inline bool BlankAt(const char* p, const char* end) { return p < end && IsBlank(*p); }
+
 // Where the key of a line split at its "=" `eq` ends: the blanks before the
 // "=" go, back to `from`.
 inline const char* KeyEnd(const char* from, const char* eq) {
-    while (eq > from && IsBlank(eq[-1])) --eq;
+    while (BlankBefore(from, eq)) --eq;
     return eq;
 }
 
@@ -35,7 +40,7 @@ inline const char* KeyEnd(const char* from, const char* eq) {
 // `end`.
 inline const char* ValueBegin(const char* eq, const char* end) {
     const char* p = eq + 1;
-    while (p < end && IsBlank(*p)) ++p;
+    while (BlankAt(p, end)) ++p;
     return p;
 }
 
@@ -60,10 +65,15 @@ struct LineParts {
     const char* to = nullptr;
     const char* eq = nullptr;
 
-    // Whether the node's text is the trimmed line.
+    // Whether the node's text is the trimmed line: the trims below take
+    // nothing, which the first step of each tells (an empty name, or no
+    // blank at its end nor, uncommented, at its start; no blank before the
+    // "=" nor after it).
     bool Plain() const {
-        if (kind == IniLineShape::Header) return from == body + 1 && to == end - 1;
-        return eq == nullptr || (from == eq && to == eq + 1);
+        if (kind == IniLineShape::Header)
+            return body + 2 == end || (!IsBlank(end[-2]) && (body != begin || !IsBlank(body[1])));
+        return eq == nullptr ||
+               ((eq == body || !IsBlank(eq[-1])) && (eq + 1 == end || !IsBlank(eq[1])));
     }
 };
 
@@ -87,8 +97,8 @@ inline LineParts PartsOfLine(const char* a, const char* b, const char* eq) {
         const char* in = r + 1;
         const char* out = b - 1;
         if (!commented)
-            while (in < out && IsBlank(*in)) ++in;
-        while (out > in && IsBlank(out[-1])) --out;
+            while (BlankAt(in, out)) ++in;
+        while (BlankBefore(in, out)) --out;
         parts.kind = IniLineShape::Header;
         parts.from = in;
         parts.to = out;
@@ -107,7 +117,9 @@ inline LineParts PartsOfLine(const char* a, const char* b, const char* eq) {
 
 // The shape of the line `a`..`b` (without its break) whose first "=" is
 // `eq` (nullptr when it has none). Agrees with ReadText: a kept line is
-// plain exactly when ReadText gives Trim(line). Allocates nothing.
+// plain exactly when ReadText gives Trim(line). Allocates nothing; inline
+// in the scanner, only the first steps of the trims are left of it, as
+// nothing reads the places the rest would find.
 inline IniLineShape ShapeOfLine(const char* a, const char* b, const char* eq) {
     const LineParts parts = PartsOfLine(a, b, eq);
     return {parts.kind, parts.Plain()};
