@@ -127,11 +127,12 @@ inline std::size_t BreakLength(const char* at, const char* end) {
     return 0;
 }
 
-// The line ends in `p`..`end` as the kernel finds them, counted as breaks:
-// CR LF once, a lone CR or an LF once each, a NUL not at all. `afterCr`:
-// the byte before `p` was a CR. For text that arrives in pieces, where
-// looking for each end in turn would cost more than reading the bytes: all
-// of them at once, sixteen at a time, without a branch.
+// The line breaks in `p`..`end`, counted as the kernel ends lines: CR LF
+// once, a lone CR or an LF once each, a NUL not at all. `afterCr`: the byte
+// before `p` was a CR. For the memory budget's count of text that arrives
+// in pieces, where finding each end in turn (one call of the kernel a
+// line) would cost more than reading the bytes: all of them at once,
+// sixteen at a time without a branch where SSE2 is compiled in.
 inline std::size_t CountBreaks(const char* p, const char* end, bool afterCr) {
     std::size_t breaks = 0;
 #if defined(KEYLOFT_SCAN_SSE2)
