@@ -117,14 +117,23 @@ inline const char* ScanLineEnd(const char* p, const char* end) {
     return ScanLine<false>(p, end, eq, seen);
 }
 
-// The length of the line break at `at`, where a line ends in a text that
-// ends at `end`: 2 for CR LF, 1 for a lone CR or an LF, 0 for a NUL or the
-// end of the text.
+// The line break at `at`, where a line ends in a text that ends at `end`:
+// CR LF, an LF, a lone CR, or none (a NUL, or the end of the text). The one
+// place that tells a break; the values index the scanner's break counts.
+enum LineBreakKind : unsigned char { kCRLF, kLF, kCR, kNoBreak };
+inline LineBreakKind BreakAt(const char* at, const char* end) {
+    if (at >= end) return kNoBreak;
+    if (*at == '\n') return kLF;
+    if (*at == '\r') return at + 1 < end && at[1] == '\n' ? kCRLF : kCR;
+    return kNoBreak;
+}
+
+// The length of a break: 2 for CR LF, 1 for a lone CR or an LF, 0 for none.
+inline std::size_t LengthOf(LineBreakKind kind) {
+    return kind == kCRLF ? 2 : kind == kNoBreak ? 0 : 1;
+}
 inline std::size_t BreakLength(const char* at, const char* end) {
-    if (at >= end) return 0;
-    if (*at == '\n') return 1;
-    if (*at == '\r') return at + 1 < end && at[1] == '\n' ? 2 : 1;
-    return 0;
+    return LengthOf(BreakAt(at, end));
 }
 
 // The line breaks in `p`..`end`, counted as the kernel ends lines: CR LF
@@ -184,9 +193,7 @@ public:
     bool Ascii() const { return bytes_.Ascii(); }
 
 private:
-    enum Break { kCRLF, kLF, kCR };
-
-    void CountBreak(Break kind) {
+    void CountBreak(LineBreakKind kind) {
         if (breaks_[kind]++ == 0) order_[seen_++] = kind;
     }
 
@@ -210,12 +217,23 @@ inline bool IniScanner::Next(IniItem& item) {
         const char* const start = pos_;
         const char* eq;
         const char* const end = ScanLine<true>(start, limit_, eq, bytes_);
-        const std::size_t breakLength = BreakLength(end, limit_);
-        const char* const next = end + breakLength;
-        if (breakLength == 0)
-            stop_ = end;  // the end of the text, or a NUL: nothing from it on is read
-        else
-            CountBreak(breakLength == 2 ? kCRLF : *end == '\n' ? kLF : kCR);
+        const LineBreakKind kind = BreakAt(end, limit_);
+        const char* const next = end + LengthOf(kind);
+        // A case for each kind, so that each counts at an index it knows.
+        switch (kind) {
+            case kNoBreak:
+                stop_ = end;  // the end of the text, or a NUL: nothing from it on is read
+                break;
+            case kCRLF:
+                CountBreak(kCRLF);
+                break;
+            case kLF:
+                CountBreak(kLF);
+                break;
+            case kCR:
+                CountBreak(kCR);
+                break;
+        }
         pos_ = next;
 
         const IniLineShape shape = ShapeOfLine(start, end, eq);
