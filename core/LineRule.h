@@ -49,6 +49,35 @@ inline const char* AfterMark(const char* begin, const char* end) {
     return begin < end && *begin == ';' ? begin + 1 : begin;
 }
 
+// The steps of the rule that PartsOfLine and the scanner's ShapeOfLine
+// both take, in this order.
+
+// The line without its outer blanks: `a` and `b` move in.
+inline void TrimLine(const char*& a, const char*& b) {
+    while (a < b && IsBlank(*a)) ++a;
+    while (b > a && IsBlank(b[-1])) --b;
+}
+
+// Whether a commented line whose text after its ";" is `body`..`b` is a
+// comment the reading drops: ";" alone, or before a blank or another ";".
+inline bool IsPlainComment(const char* body, const char* b) {
+    return body == b || IsBlank(*body) || *body == ';';
+}
+
+// Whether `body`..`b`, the trimmed line after its comment mark, is a
+// header: "[" name "]".
+inline bool IsHeaderText(const char* body, const char* b) {
+    return b - body >= 2 && *body == '[' && b[-1] == ']';
+}
+
+// Whether a section's line is split at its first "=" `eq` (nullptr when it
+// has none): "key = value" reads as "key=value", the blanks around the
+// first "=" gone, unless a commented line starts with it. A line not split
+// reads as its trimmed self.
+inline bool SplitsAt(bool commented, const char* body, const char* eq) {
+    return eq != nullptr && !(commented && eq == body);
+}
+
 // The reading of one line as places in it.
 struct LineParts {
     IniLineShape::Kind kind = IniLineShape::Dropped;
@@ -57,43 +86,30 @@ struct LineParts {
     const char* begin = nullptr;
     const char* end = nullptr;
     const char* body = nullptr;
-    // A header: its name between the brackets, less the blanks it loses.
-    // A section's line split at its first "=" `eq`: the key ends at `from`
-    // and the value begins at `to`. `eq` is nullptr for a line whose text
-    // is the trimmed line.
+    // A header: its name between the brackets, less the blanks it loses
+    // (a commented header's only those at its end). A section's line split
+    // at `eq` (SplitsAt): the key ends at `from` and the value begins at
+    // `to`; `eq` is nullptr for a line not split.
     const char* from = nullptr;
     const char* to = nullptr;
     const char* eq = nullptr;
 
-    // Whether the node's text is the trimmed line: the trims below take
-    // nothing, which the first step of each tells (an empty name, or no
-    // blank at its end nor, uncommented, at its start; no blank before the
-    // "=" nor after it).
-    bool Plain() const {
-        if (kind == IniLineShape::Header)
-            return body + 2 == end || (!IsBlank(end[-2]) && (body != begin || !IsBlank(body[1])));
-        return eq == nullptr ||
-               ((eq == body || !IsBlank(eq[-1])) && (eq + 1 == end || !IsBlank(eq[1])));
-    }
+    bool Commented() const { return body != begin; }
 };
 
 // The parts of the line `a`..`b` (without its break) whose first "=" is `eq`
 // (nullptr when it has none).
 inline LineParts PartsOfLine(const char* a, const char* b, const char* eq) {
     LineParts parts;
-    while (a < b && IsBlank(*a)) ++a;
-    while (b > a && IsBlank(b[-1])) --b;
+    TrimLine(a, b);
     if (a == b) return parts;
-    const char* const r = AfterMark(a, b);
-    const bool commented = r != a;
-    // A comment: ";" alone or before a blank or another ";".
-    if (commented && (r == b || IsBlank(*r) || *r == ';')) return parts;
+    const bool commented = *a == ';';
+    const char* const r = commented ? a + 1 : a;
+    if (commented && IsPlainComment(r, b)) return parts;
     parts.begin = a;
     parts.end = b;
     parts.body = r;
-    if (b - r >= 2 && *r == '[' && b[-1] == ']') {
-        // The name between the brackets loses its outer blanks, a commented
-        // header's only those at its end.
+    if (IsHeaderText(r, b)) {
         const char* in = r + 1;
         const char* out = b - 1;
         if (!commented)
@@ -105,9 +121,7 @@ inline LineParts PartsOfLine(const char* a, const char* b, const char* eq) {
         return parts;
     }
     parts.kind = IniLineShape::Line;
-    // "key = value" reads as "key=value": the blanks around the first "="
-    // go, unless a commented line starts with it.
-    if (eq != nullptr && !(commented && eq == r)) {
+    if (SplitsAt(commented, r, eq)) {
         parts.eq = eq;
         parts.from = KeyEnd(r, eq);
         parts.to = ValueBegin(eq, b);
@@ -116,13 +130,26 @@ inline LineParts PartsOfLine(const char* a, const char* b, const char* eq) {
 }
 
 // The shape of the line `a`..`b` (without its break) whose first "=" is
-// `eq` (nullptr when it has none). Agrees with ReadText: a kept line is
-// plain exactly when ReadText gives Trim(line). Allocates nothing; inline
-// in the scanner, only the first steps of the trims are left of it, as
-// nothing reads the places the rest would find.
+// `eq` (nullptr when it has none), by the same steps. Agrees with
+// ReadText: a kept line is plain exactly when ReadText gives Trim(line),
+// that is when the trims of PartsOfLine take nothing, which the first step
+// of each tells. Allocates nothing; the scanner's own, inline in it.
 inline IniLineShape ShapeOfLine(const char* a, const char* b, const char* eq) {
-    const LineParts parts = PartsOfLine(a, b, eq);
-    return {parts.kind, parts.Plain()};
+    TrimLine(a, b);
+    if (a == b) return {};
+    const bool commented = *a == ';';
+    const char* const r = commented ? a + 1 : a;
+    if (commented && IsPlainComment(r, b)) return {};
+    if (IsHeaderText(r, b)) {
+        // An empty name, or no blank at its end nor, uncommented, at its start.
+        const char* const in = r + 1;
+        const char* const out = b - 1;
+        return {IniLineShape::Header,
+                in == out || (!IsBlank(out[-1]) && (commented || !IsBlank(*in)))};
+    }
+    if (!SplitsAt(commented, r, eq)) return {IniLineShape::Line, true};
+    // No blank before the "=" nor after it.
+    return {IniLineShape::Line, (eq == r || !IsBlank(eq[-1])) && (eq + 1 == b || !IsBlank(eq[1]))};
 }
 
 }  // namespace keyloft

@@ -65,7 +65,7 @@ std::vector<LintFinding> LintIni(std::string_view text, bool strict) {
         const std::string_view trimmed = Between(parts.begin, parts.end);
         const bool hash = trimmed.front() == '#';
         if (hash && !strict) return;
-        const bool commented = parts.body != parts.begin;
+        const bool commented = parts.Commented();
         auto report = [&](std::string message) {
             findings.push_back({number, std::move(message)});
         };
