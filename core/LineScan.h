@@ -141,7 +141,8 @@ inline std::size_t BreakLength(const char* at, const char* end) {
 // before `p` was a CR. For the memory budget's count of text that arrives
 // in pieces, where finding each end in turn (one call of the kernel a
 // line) would cost more than reading the bytes: all of them at once,
-// sixteen at a time without a branch where SSE2 is compiled in.
+// sixteen at a time without a branch where SSE2 is compiled in, by memchr
+// elsewhere, a byte at a time in the portable build.
 inline std::size_t CountBreaks(const char* p, const char* end, bool afterCr) {
     std::size_t breaks = 0;
 #if defined(KEYLOFT_SCAN_SSE2)
@@ -169,11 +170,22 @@ inline std::size_t CountBreaks(const char* p, const char* end, bool afterCr) {
     }
     if (p != start) afterCr = p[-1] == '\r';
 #endif
+#if !defined(KEYLOFT_PORTABLE_SCAN)
+    // What is left (all of it without SSE2): each CR, and each LF not right
+    // after a CR, found by memchr, which has vector loops of its own.
+    const auto find = [end](const char* from, char c) {
+        return static_cast<const char*>(std::memchr(from, c, static_cast<std::size_t>(end - from)));
+    };
+    for (const char* at = p; (at = find(at, '\r')) != nullptr; ++at) ++breaks;
+    for (const char* at = p; (at = find(at, '\n')) != nullptr; ++at)
+        breaks += !(at == p ? afterCr : at[-1] == '\r');
+#else
     for (; p < end; ++p) {
         const char c = *p;
         breaks += c == '\r' || (c == '\n' && !afterCr);
         afterCr = c == '\r';
     }
+#endif
     return breaks;
 }
 
