@@ -7,6 +7,7 @@
 
 #include "Document.h"
 #include "IniReader.h"
+#include "LineRule.h"
 #include "Rules.h"
 
 namespace keyloft {

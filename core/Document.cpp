@@ -13,6 +13,7 @@
 #include "Failure.h"
 #include "FastPaths.h"
 #include "IniReader.h"
+#include "LineScan.h"
 #include "Rules.h"
 #include "TreeObserver.h"
 

@@ -1,7 +1,11 @@
-// The INI reading rules.
+// The INI reading: the rule of one line (LineRule.h) made into node texts,
+// and the whole text read through the scanner (LineScan.h).
 #include "IniReader.h"
 
 #include <cstring>
+
+#include "LineRule.h"
+#include "LineScan.h"
 
 namespace keyloft {
 
@@ -14,12 +18,6 @@ std::string_view Trim(std::string_view text) {
 }
 
 namespace {
-
-std::string_view TrimEnd(std::string_view text) {
-    std::size_t end = text.size();
-    while (end > 0 && IsBlank(text[end - 1])) --end;
-    return text.substr(0, end);
-}
 
 // A text the reading gives, as up to four views of the line it came from.
 // Views that follow each other in memory are merged, so that a text that
@@ -62,53 +60,44 @@ private:
     int count_ = 0;
 };
 
-enum class LineKind { Ignored, Header, Line };
-
 // The reading of one line, apart from where it stands: what it is, and the
 // texts of its node (and of its name, for a header).
 struct LineReading {
-    LineKind kind = LineKind::Ignored;
+    IniLineShape::Kind kind = IniLineShape::Dropped;
     Pieces text;
     Pieces name;
 };
 
-// "key=value" from the two sides of the first "=", trimmed; the "=" itself
-// is the file's, so that an untrimmed line stays one view.
-void KeyValue(std::string_view r, std::size_t eq, Pieces& out) {
-    out.Add(Trim(r.substr(0, eq)));
-    out.Add(r.substr(eq, 1));
-    out.Add(Trim(r.substr(eq + 1)));
-}
-
 LineReading ReadLine(std::string_view line) {
+    const char* const a = line.data();
+    const char* const b = a + line.size();
+    const auto* eq =
+        line.empty() ? nullptr : static_cast<const char*>(std::memchr(a, '=', line.size()));
+    const LineParts parts = PartsOfLine(a, b, eq);
     LineReading reading;
-    const std::string_view trimmed = Trim(line);
-    if (trimmed.empty()) return reading;
-    const bool commented = trimmed.front() == ';';
-    if (commented && (trimmed.size() == 1 || IsBlank(trimmed[1]) || trimmed[1] == ';'))
-        return reading;
-    const std::string_view r = commented ? trimmed.substr(1) : trimmed;
-    const std::string_view mark = trimmed.substr(0, commented ? 1 : 0);
-
-    if (r.size() >= 2 && r.front() == '[' && r.back() == ']') {
-        reading.kind = LineKind::Header;
-        const std::string_view between = r.substr(1, r.size() - 2);
-        const std::string_view inner = commented ? TrimEnd(between) : Trim(between);
-        reading.name.Add(mark);
-        reading.name.Add(inner);
-        reading.text.Add(mark);
-        reading.text.Add(r.substr(0, 1));
-        reading.text.Add(inner);
-        reading.text.Add(r.substr(r.size() - 1));
-        return reading;
-    }
-    reading.kind = LineKind::Line;
-    const auto eq = r.find('=');
-    if (eq == std::string_view::npos || (commented && eq == 0)) {
-        reading.text.Add(trimmed);
-    } else {
-        reading.text.Add(mark);
-        KeyValue(r, eq, reading.text);
+    reading.kind = parts.kind;
+    switch (parts.kind) {
+        case IniLineShape::Dropped:
+            break;
+        case IniLineShape::Header:
+            // The mark and "[", the name, "]".
+            reading.name.Add(Between(parts.begin, parts.body));
+            reading.name.Add(Between(parts.from, parts.to));
+            reading.text.Add(Between(parts.begin, parts.body + 1));
+            reading.text.Add(Between(parts.from, parts.to));
+            reading.text.Add(Between(parts.end - 1, parts.end));
+            break;
+        case IniLineShape::Line:
+            if (parts.eq == nullptr) {
+                reading.text.Add(Between(parts.begin, parts.end));
+            } else {
+                // The "=" itself is the file's, so that an untrimmed line stays
+                // one view.
+                reading.text.Add(Between(parts.begin, parts.from));
+                reading.text.Add(Between(parts.eq, parts.eq + 1));
+                reading.text.Add(Between(parts.to, parts.end));
+            }
+            break;
     }
     return reading;
 }
@@ -117,29 +106,30 @@ LineReading ReadLine(std::string_view line) {
 
 bool ReadsAs(std::string_view line, std::string_view text) {
     const LineReading reading = ReadLine(line);
-    return reading.kind != LineKind::Ignored && reading.text.Equals(text);
+    return reading.kind != IniLineShape::Dropped && reading.text.Equals(text);
 }
 
 std::string_view ReadText(std::string_view line, std::string& scratch) {
     const LineReading reading = ReadLine(line);
-    return reading.kind == LineKind::Ignored ? std::string_view() : reading.text.Join(scratch);
+    return reading.kind == IniLineShape::Dropped ? std::string_view() : reading.text.Join(scratch);
 }
 
 std::string_view ReadKeyText(std::string_view line, std::string& scratch) {
+    // The rule's split of a key line, without its other steps: the line has
+    // a first "=" after its mark (one without is its trimmed self).
     const std::string_view trimmed = Trim(line);
-    // The mark of a commented line, and the first "=" after it (there is
-    // one: a line without one is its trimmed self).
-    const std::size_t mark = trimmed.front() == ';' ? 1 : 0;
-    const std::size_t eq = trimmed.find('=', mark);
-    std::size_t keyEnd = eq;
-    while (keyEnd > mark && IsBlank(trimmed[keyEnd - 1])) --keyEnd;
-    std::size_t value = eq + 1;
-    while (value < trimmed.size() && IsBlank(trimmed[value])) ++value;
-    scratch.assign(trimmed.substr(0, keyEnd));
+    const char* const a = trimmed.data();
+    const char* const b = a + trimmed.size();
+    const char* const body = AfterMark(a, b);
+    const auto* eq =
+        static_cast<const char*>(std::memchr(body, '=', static_cast<std::size_t>(b - body)));
+    scratch.assign(a, KeyEnd(body, eq));
     scratch += '=';
-    scratch.append(trimmed.substr(value));
+    scratch.append(ValueBegin(eq, b), b);
     return scratch;
 }
+
+const char* FindLineEnd(const char* p, const char* end) { return ScanLineEnd(p, end); }
 
 IniScanner::IniScanner(std::string_view text) {
     if (text.size() >= 3 && std::memcmp(text.data(), "\xEF\xBB\xBF", 3) == 0) {

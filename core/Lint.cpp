@@ -1,11 +1,15 @@
-// The lint rules over the file's lines, cut and classified as the reading does.
+// The lint rules over the file's lines, cut and classified by the reading's
+// own scan and line rule.
 #include "Lint.h"
 
+#include <algorithm>
 #include <cstring>
 #include <unordered_map>
 #include <unordered_set>
 
 #include "IniReader.h"
+#include "LineRule.h"
+#include "LineScan.h"
 #include "Rules.h"
 
 namespace keyloft {
@@ -14,28 +18,23 @@ namespace {
 
 // Calls `line(number, text)` for each line, cut at CR LF, lone CR or LF.
 // Returns the number of the line that begins after the last break.
+// `text` holds no NUL.
 template <class Each>
 std::size_t ForEachLine(std::string_view text, Each line) {
     std::size_t number = 1;
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c != '\r' && c != '\n') continue;
-        line(number++, text.substr(start, i - start));
-        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
-        start = i + 1;
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    while (p < end) {
+        const char* const lineEnd = ScanLineEnd(p, end);
+        if (lineEnd == end) {
+            line(number, Between(p, end));
+            break;
+        }
+        line(number++, Between(p, lineEnd));
+        p = lineEnd + std::max<std::size_t>(BreakLength(lineEnd, end), 1);
     }
-    if (start < text.size()) line(number, text.substr(start));
     return number;
 }
-
-// A plain comment: ";" alone, or followed by a blank or a second ";".
-bool IsPlainComment(std::string_view trimmed) {
-    return trimmed.front() == ';' &&
-           (trimmed.size() == 1 || IsBlank(trimmed[1]) || trimmed[1] == ';');
-}
-
-bool IsHeader(std::string_view r) { return r.size() >= 2 && r.front() == '[' && r.back() == ']'; }
 
 std::string Quoted(std::string_view name) { return "[" + std::string(name) + "]"; }
 
@@ -58,17 +57,20 @@ std::vector<LintFinding> LintIni(std::string_view text, bool strict) {
     std::unordered_map<std::string, std::pair<std::size_t, std::string_view>> keys;
 
     const std::size_t nulLine = ForEachLine(read, [&](std::size_t number, std::string_view raw) {
-        const std::string_view trimmed = Trim(raw);
-        if (trimmed.empty() || IsPlainComment(trimmed)) return;
+        const char* const a = raw.data();
+        const auto* eq =
+            raw.empty() ? nullptr : static_cast<const char*>(std::memchr(a, '=', raw.size()));
+        const LineParts parts = PartsOfLine(a, a + raw.size(), eq);
+        if (parts.kind == IniLineShape::Dropped) return;
+        const std::string_view trimmed = Between(parts.begin, parts.end);
         const bool hash = trimmed.front() == '#';
         if (hash && !strict) return;
-        const bool commented = IsCommented(trimmed);
-        const std::string_view r = commented ? trimmed.substr(1) : trimmed;
+        const bool commented = parts.Commented();
         auto report = [&](std::string message) {
             findings.push_back({number, std::move(message)});
         };
 
-        if (IsHeader(r)) {
+        if (parts.kind == IniLineShape::Header) {
             inSection = true;
             keys.clear();
             underComment = commented;
@@ -76,7 +78,7 @@ std::vector<LintFinding> LintIni(std::string_view text, bool strict) {
                 section = trimmed;
                 return;
             }
-            const std::string name(Trim(r.substr(1, r.size() - 2)));
+            const std::string name(Between(parts.from, parts.to));
             section = Quoted(name);
             const auto [it, first] = names.try_emplace(UpperAZ(name), number, name);
             if (first) return;
@@ -98,8 +100,7 @@ std::vector<LintFinding> LintIni(std::string_view text, bool strict) {
             report("line starts with \"[\" but does not end with \"]\": not a section header");
             return;
         }
-        const auto eq = trimmed.find('=');
-        if (eq == std::string_view::npos) {
+        if (parts.eq == nullptr) {
             report("line has no \"=\" and is no comment");
             return;
         }
@@ -107,7 +108,7 @@ std::vector<LintFinding> LintIni(std::string_view text, bool strict) {
             report("line begins with \"#\": a key to the editor, a comment to other readers");
             return;
         }
-        const std::string_view key = Trim(trimmed.substr(0, eq));
+        const std::string_view key = Between(parts.begin, parts.from);
         if (underComment) {
             report("key " + std::string(key) + " is under the commented header " + section +
                    ": other readers put this key in the section above");

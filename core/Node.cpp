@@ -5,6 +5,7 @@
 #include <string>
 
 #include "IniReader.h"
+#include "LineScan.h"
 
 namespace keyloft {
 
@@ -13,10 +14,7 @@ static_assert(sizeof(Node) == 20, "the layout HACKING.md describes (Node storage
 namespace {
 // Length of the break right after `line` in the store's bytes.
 std::size_t BreakAfter(const NodeStore& store, std::string_view line) {
-    const char* at = line.data() + line.size();
-    if (at < store.BytesEnd() && *at == '\r')
-        return at + 1 < store.BytesEnd() && at[1] == '\n' ? 2 : 1;
-    return at < store.BytesEnd() && *at == '\n' ? 1 : 0;
+    return BreakLength(line.data() + line.size(), store.BytesEnd());
 }
 }  // namespace
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "IniReader.h"
+#include "LineScan.h"
 #include "TestHelpers.h"
 #include "TextArena.h"
 
