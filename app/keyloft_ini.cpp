@@ -21,21 +21,21 @@
 #include <unistd.h>
 #endif
 
-#include "Document.h"
-#include "Dump.h"
-#include "Encoding.h"
-#include "Failure.h"
-#include "FastPaths.h"
-#include "FileSystem.h"
-#include "IniFile.h"
-#include "IniQuery.h"
-#include "IniReader.h"
-#include "Lint.h"
-#include "UnifiedDiff.h"
+#include "base/Failure.h"
 #include "cli/MergeInput.h"
 #include "cli/NewFile.h"
 #include "cli/ShellFormat.h"
 #include "cli/WriterLock.h"
+#include "document/Document.h"
+#include "fast/FastPaths.h"
+#include "files/FileSystem.h"
+#include "files/IniFile.h"
+#include "print/Dump.h"
+#include "reading/Encoding.h"
+#include "reading/IniReader.h"
+#include "tool/IniQuery.h"
+#include "tool/Lint.h"
+#include "tool/UnifiedDiff.h"
 
 namespace {
 

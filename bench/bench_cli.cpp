@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "Document.h"
-#include "IniFile.h"
+#include "document/Document.h"
+#include "files/IniFile.h"
 
 extern char** environ;
 

@@ -23,9 +23,9 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "Document.h"
-#include "Dump.h"
-#include "IniFile.h"
+#include "document/Document.h"
+#include "files/IniFile.h"
+#include "print/Dump.h"
 
 namespace {
 

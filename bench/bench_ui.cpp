@@ -34,11 +34,11 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include "Document.h"
 #include "DocumentModel.h"
 #include "EditorHeap.h"
-#include "IniFile.h"
 #include "IniTreeView.h"
+#include "document/Document.h"
+#include "files/IniFile.h"
 #include "frmMain.h"
 
 namespace {

@@ -3,9 +3,9 @@
 
 #include <algorithm>
 
-#include "Document.h"
 #include "DocumentText.h"
-#include "FastPaths.h"
+#include "document/Document.h"
+#include "fast/FastPaths.h"
 
 namespace keyloft::ui {
 

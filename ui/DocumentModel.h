@@ -3,7 +3,7 @@
 
 #include <QAbstractItemModel>
 
-#include "TreeObserver.h"
+#include "document/TreeObserver.h"
 
 namespace keyloft {
 class Document;

@@ -9,12 +9,12 @@
 #include <string>
 #include <string_view>
 
-#include "Document.h"
 #include "DocumentText.h"
-#include "Dump.h"
-#include "Failure.h"
-#include "PrinterLayout.h"
 #include "QtPrintSurface.h"
+#include "base/Failure.h"
+#include "document/Document.h"
+#include "print/Dump.h"
+#include "print/PrinterLayout.h"
 
 namespace keyloft::ui {
 

@@ -4,7 +4,7 @@
 #include <QByteArray>
 #include <QFile>
 
-#include "Encoding.h"
+#include "reading/Encoding.h"
 
 namespace keyloft::ui {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "Document.h"
+#include "document/Document.h"
 
 namespace keyloft::ui {
 

@@ -1,13 +1,13 @@
 // The commands that change nodes: New Section, New Key, Edit Line, Delete,
 // Comment and Remove Comment.
 #include "BusyCursor.h"
-#include "Commenting.h"
 #include "Dialogs.h"
 #include "DocumentModel.h"
 #include "DocumentText.h"
 #include "IniTreeView.h"
-#include "Rules.h"
 #include "TextRules.h"
+#include "document/Commenting.h"
+#include "document/Rules.h"
 #include "frmMain.h"
 
 using keyloft::Node;

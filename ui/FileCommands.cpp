@@ -11,10 +11,10 @@
 #include "Dialogs.h"
 #include "DocumentPrinter.h"
 #include "DocumentText.h"
-#include "IniFile.h"
 #include "IniTreeView.h"
-#include "Rules.h"
 #include "TextRules.h"
+#include "document/Rules.h"
+#include "files/IniFile.h"
 #include "frmMain.h"
 
 using keyloft::Node;

@@ -10,9 +10,9 @@
 #include <limits>
 #include <string>
 
-#include "Document.h"
 #include "DocumentModel.h"
 #include "TextRules.h"
+#include "document/Document.h"
 
 namespace keyloft::ui {
 

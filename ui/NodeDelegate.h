@@ -4,7 +4,7 @@
 #include <QColor>
 #include <QStyledItemDelegate>
 
-#include "Rules.h"
+#include "document/Rules.h"
 
 namespace keyloft::ui {
 

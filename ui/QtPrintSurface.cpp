@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "DocumentText.h"
-#include "Failure.h"
+#include "base/Failure.h"
 
 namespace keyloft::ui {
 

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string_view>
 
-#include "PrintSurface.h"
+#include "print/PrintSurface.h"
 
 class QPainter;
 class QPrinter;

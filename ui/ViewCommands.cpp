@@ -8,8 +8,8 @@
 #include "DocumentModel.h"
 #include "DocumentText.h"
 #include "IniTreeView.h"
-#include "Rules.h"
 #include "TextRules.h"
+#include "document/Rules.h"
 #include "frmMain.h"
 
 using keyloft::Node;

@@ -23,11 +23,11 @@
 #include "DocumentModel.h"
 #include "DocumentPrinter.h"
 #include "DocumentText.h"
-#include "Failure.h"
-#include "FileSystem.h"
-#include "IniFile.h"
 #include "IniTreeView.h"
 #include "NodeDelegate.h"
+#include "base/Failure.h"
+#include "files/FileSystem.h"
+#include "files/IniFile.h"
 
 using keyloft::Node;
 using namespace keyloft::ui;

@@ -11,7 +11,7 @@
 #include <optional>
 #include <string>
 
-#include "Document.h"
+#include "document/Document.h"
 
 class QAction;
 class QFileDialog;

@@ -5,7 +5,7 @@
 #include <map>
 #include <utility>
 
-#include "IniReader.h"
+#include "reading/IniReader.h"
 
 namespace keyloft::cli {
 

@@ -7,7 +7,7 @@
 
 #include <cerrno>
 
-#include "Failure.h"
+#include "base/Failure.h"
 
 namespace keyloft::cli {
 

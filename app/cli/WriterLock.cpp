@@ -13,7 +13,7 @@
 #include <mutex>
 #include <thread>
 
-#include "Failure.h"
+#include "base/Failure.h"
 
 namespace keyloft::cli {
 

@@ -34,12 +34,12 @@
 #include <utility>
 #include <vector>
 
-#include "Document.h"
-#include "Dump.h"
-#include "Failure.h"
-#include "IniReader.h"
-#include "LargeBuffer.h"
-#include "TextArena.h"
+#include "base/Failure.h"
+#include "document/Document.h"
+#include "document/TextArena.h"
+#include "fast/LargeBuffer.h"
+#include "print/Dump.h"
+#include "reading/IniReader.h"
 
 extern char** environ;
 

@@ -8,13 +8,13 @@
 #include <new>
 #include <string>
 
-#include "Commenting.h"
-#include "Document.h"
 #include "FailingNew.h"
-#include "IniFile.h"
-#include "Rules.h"
 #include "TestHelpers.h"
-#include "TreeObserver.h"
+#include "document/Commenting.h"
+#include "document/Document.h"
+#include "document/Rules.h"
+#include "document/TreeObserver.h"
+#include "files/IniFile.h"
 
 namespace keyloft {
 namespace {

@@ -15,10 +15,10 @@
 #include <thread>
 #include <vector>
 
-#include "Commenting.h"
-#include "Document.h"
-#include "IniFile.h"
 #include "TestHelpers.h"
+#include "document/Commenting.h"
+#include "document/Document.h"
+#include "files/IniFile.h"
 
 namespace keyloft {
 namespace {

@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "Commenting.h"
-#include "Document.h"
-#include "IniFile.h"
-#include "Node.h"
-#include "Rules.h"
 #include "TestHelpers.h"
-#include "TextArena.h"
-#include "TreeObserver.h"
+#include "document/Commenting.h"
+#include "document/Document.h"
+#include "document/Node.h"
+#include "document/Rules.h"
+#include "document/TextArena.h"
+#include "document/TreeObserver.h"
+#include "files/IniFile.h"
 
 namespace keyloft {
 namespace {

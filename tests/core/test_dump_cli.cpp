@@ -4,9 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "Document.h"
-#include "Dump.h"
 #include "TestHelpers.h"
+#include "document/Document.h"
+#include "print/Dump.h"
 
 namespace keyloft {
 namespace {

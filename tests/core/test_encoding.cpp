@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "Encoding.h"
+#include "reading/Encoding.h"
 
 namespace keyloft {
 namespace {

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "Document.h"
-#include "IniFile.h"
 #include "TestHelpers.h"
+#include "document/Document.h"
+#include "files/IniFile.h"
 
 namespace keyloft {
 namespace {

@@ -10,10 +10,10 @@
 #include <string_view>
 #include <vector>
 
-#include "Document.h"
-#include "IniFile.h"
-#include "IniQuery.h"
 #include "TestHelpers.h"
+#include "document/Document.h"
+#include "files/IniFile.h"
+#include "tool/IniQuery.h"
 
 namespace keyloft {
 namespace {

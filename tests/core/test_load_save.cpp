@@ -12,11 +12,11 @@
 #include <string>
 #include <vector>
 
-#include "Document.h"
-#include "Failure.h"
-#include "FileSystem.h"
-#include "IniFile.h"
 #include "TestHelpers.h"
+#include "base/Failure.h"
+#include "document/Document.h"
+#include "files/FileSystem.h"
+#include "files/IniFile.h"
 
 namespace keyloft {
 namespace {

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "Document.h"
-#include "IniFile.h"
 #include "TestHelpers.h"
-#include "TreeObserver.h"
+#include "document/Document.h"
+#include "document/TreeObserver.h"
+#include "files/IniFile.h"
 
 namespace keyloft {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "PrinterLayout.h"
+#include "print/PrinterLayout.h"
 
 namespace keyloft {
 namespace {

@@ -8,10 +8,10 @@
 #include <string_view>
 #include <vector>
 
-#include "IniReader.h"
-#include "LineScan.h"
 #include "TestHelpers.h"
-#include "TextArena.h"
+#include "document/TextArena.h"
+#include "reading/IniReader.h"
+#include "reading/LineScan.h"
 
 namespace keyloft {
 namespace {

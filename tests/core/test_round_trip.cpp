@@ -11,9 +11,9 @@
 #include <system_error>
 #include <vector>
 
-#include "Document.h"
-#include "IniFile.h"
 #include "TestHelpers.h"
+#include "document/Document.h"
+#include "files/IniFile.h"
 
 namespace keyloft {
 namespace {

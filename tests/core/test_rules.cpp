@@ -6,7 +6,7 @@
 #include <ostream>
 #include <string>
 
-#include "Rules.h"
+#include "document/Rules.h"
 
 namespace keyloft {
 

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "TestHelpers.h"
-#include "UnifiedDiff.h"
+#include "tool/UnifiedDiff.h"
 
 namespace keyloft {
 namespace {

@@ -5,14 +5,14 @@
 #include <string>
 #include <string_view>
 
-#include "Commenting.h"
-#include "Document.h"
-#include "Dump.h"
-#include "IniFile.h"
-#include "IniReader.h"
-#include "LargeBuffer.h"
-#include "Rules.h"
-#include "TreeObserver.h"
+#include "document/Commenting.h"
+#include "document/Document.h"
+#include "document/Rules.h"
+#include "document/TreeObserver.h"
+#include "fast/LargeBuffer.h"
+#include "files/IniFile.h"
+#include "print/Dump.h"
+#include "reading/IniReader.h"
 
 namespace keyloft::fuzz {
 namespace {

@@ -35,7 +35,7 @@
 #include <thread>
 #include <vector>
 
-#include "FileSystem.h"
+#include "files/FileSystem.h"
 
 namespace {
 

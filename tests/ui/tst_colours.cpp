@@ -10,10 +10,10 @@
 #include <QToolTip>
 #include <memory>
 
-#include "Document.h"
 #include "DocumentModel.h"
 #include "IniTreeView.h"
 #include "WindowProbe.h"
+#include "document/Document.h"
 #include "frmMain.h"
 
 using keyloft::Node;

@@ -28,11 +28,11 @@
 #include <chrono>
 #include <cstdio>
 
-#include "Document.h"
 #include "DocumentModel.h"
 #include "IniTreeView.h"
 #include "SpecialFiles.h"
 #include "WindowProbe.h"
+#include "document/Document.h"
 #include "frmMain.h"
 
 using keyloft::Document;

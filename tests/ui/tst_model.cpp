@@ -13,16 +13,16 @@
 #include <new>
 
 #include "../core/FailingNew.h"
-#include "Commenting.h"
-#include "Document.h"
 #include "DocumentModel.h"
-#include "IniFile.h"
-#include "IniReader.h"
 #include "IniTreeView.h"
-#include "LargeBuffer.h"
-#include "TreeObserver.h"
 #include "WindowProbe.h"
+#include "document/Commenting.h"
+#include "document/Document.h"
+#include "document/TreeObserver.h"
+#include "fast/LargeBuffer.h"
+#include "files/IniFile.h"
 #include "frmMain.h"
+#include "reading/IniReader.h"
 
 using keyloft::Document;
 using keyloft::Node;

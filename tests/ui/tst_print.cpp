@@ -11,12 +11,12 @@
 #include <algorithm>
 #include <cmath>
 
-#include "Document.h"
 #include "DocumentPrinter.h"
-#include "Failure.h"
 #include "IniTreeView.h"
 #include "PrintTestSupport.h"
 #include "WindowProbe.h"
+#include "base/Failure.h"
+#include "document/Document.h"
 #include "frmMain.h"
 
 using keyloft::test::DialogScript;

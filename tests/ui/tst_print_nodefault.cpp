@@ -3,11 +3,11 @@
 #include <QPrinterInfo>
 #include <QtTest>
 
-#include "Document.h"
 #include "DocumentPrinter.h"
-#include "Failure.h"
 #include "PrintTestSupport.h"
 #include "WindowProbe.h"
+#include "base/Failure.h"
+#include "document/Document.h"
 #include "frmMain.h"
 
 using keyloft::test::DialogScript;

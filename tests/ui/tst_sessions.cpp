@@ -13,10 +13,10 @@
 #include <random>
 
 #include "Dialogs.h"
-#include "Document.h"
 #include "IniTreeView.h"
 #include "SessionPlayer.h"
 #include "WindowProbe.h"
+#include "document/Document.h"
 #include "frmMain.h"
 
 using keyloft::test::DialogScript;

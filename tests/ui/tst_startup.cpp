@@ -15,9 +15,9 @@
 #include <cstdio>
 
 #include "DialogScript.h"
-#include "Document.h"
 #include "SpecialFiles.h"
 #include "WindowProbe.h"
+#include "document/Document.h"
 #include "frmMain.h"
 
 using keyloft::test::DialogScript;

@@ -14,9 +14,9 @@
 #include <QTest>
 
 #include "DialogScript.h"
-#include "Document.h"
 #include "IniTreeView.h"
 #include "WindowProbe.h"
+#include "document/Document.h"
 #include "frmMain.h"
 
 namespace keyloft::test {

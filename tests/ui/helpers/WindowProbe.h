@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "DialogScript.h"
-#include "Document.h"
 #include "DocumentModel.h"
 #include "IniTreeView.h"
+#include "document/Document.h"
 #include "frmMain.h"
 
 namespace keyloft::test {
