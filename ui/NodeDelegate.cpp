@@ -10,7 +10,8 @@
 #include <limits>
 
 #include "Document.h"
-#include "DocumentModel.h"
+#include "IniTreeView.h"
+#include "ShownModel.h"
 #include "TextRules.h"
 
 namespace keyloft::ui {
@@ -55,7 +56,17 @@ QString TooltipText(const QString& text) {
     return shown;
 }
 
-NodeDelegate::NodeDelegate(const DocumentModel& model, QObject* parent)
+namespace {
+
+// How far the view stands the label of `index` in from the row's start.
+int LabelIndent(const QStyleOptionViewItem& option, const QModelIndex& index) {
+    const auto* view = qobject_cast<const IniTreeView*>(option.widget);
+    return view != nullptr ? view->labelIndent(index) : 0;
+}
+
+}  // namespace
+
+NodeDelegate::NodeDelegate(const ShownModel& model, QObject* parent)
     : QStyledItemDelegate(parent), model_(model) {}
 
 void NodeDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -64,7 +75,13 @@ void NodeDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     if (node == nullptr) return;
     const bool selected = option.state & QStyle::State_Selected;
     const NodeLook look = NodeLookFor(node->level(), node->text(), selected);
-    const QStyleOptionViewItem opt = nodeOption(option, index, look);
+    QStyleOptionViewItem opt = nodeOption(option, index, look);
+    const int indent = LabelIndent(option, index);
+    if (opt.direction == Qt::RightToLeft) {
+        opt.rect.setRight(opt.rect.right() - indent);
+    } else {
+        opt.rect.setLeft(opt.rect.left() + indent);
+    }
 
     const QWidget* widget = opt.widget;
     QStyle* style = widget ? widget->style() : QApplication::style();
@@ -122,6 +139,7 @@ bool NodeDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
 QSize NodeDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
     QSize size = QStyledItemDelegate::sizeHint(option, index);
     size.setHeight(18);
+    size.rwidth() += LabelIndent(option, index);
     return size;
 }
 
