@@ -222,7 +222,9 @@ void IniTreeView::drawBranches(QPainter* painter, const QRect& rect,
     auto cellLeft = [&](int depth) {
         return reverse ? rect.right() + 1 - step * (depth + 1) : rect.left() + step * depth;
     };
-    auto columnX = [&](int depth) { return cellLeft(depth) + step / 2; };
+    auto columnX = [&](int depth) {
+        return (reverse ? rect.right() - step * (depth + 1) : rect.left() + step * depth) + step / 2;
+    };
     auto hasNextSibling = [this](const Node* n) {
         const int count = n->parent() ? n->parent()->childCount()
                                       : nodes_->document().TopLevelCount();
