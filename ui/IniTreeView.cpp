@@ -188,6 +188,41 @@ bool IniTreeView::laysOutChildrenOf(const QModelIndex& parent) const {
     return shown_->isExpanded(node) && shown_->isShown(node);
 }
 
+void IniTreeView::rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) {
+    const QModelIndex current = currentIndex();
+    Node* node = nodeAt(current);
+    if (node != nullptr && current.row() >= start && current.row() <= end) {
+        const Document& doc = nodes_->document();
+        if (node == shown_->removing()) {
+            // The document deletes the current node. A tree view makes its
+            // next sibling current, else the one before it, else its parent
+            // (none for a top-level node); in a single selection, selected.
+            Node* up = node->parent();
+            const int count = up ? up->childCount() : doc.TopLevelCount();
+            Node* next = up;
+            if (count > 1) {
+                const int row = node->row() + 1 < count ? node->row() + 1 : node->row() - 1;
+                next = up ? up->child(row) : doc.TopLevel(row);
+            }
+            if (next != nullptr && selectionMode() == SingleSelection) {
+                setCurrentIndex(shown_->indexOf(next));
+            } else if (next == nullptr) {
+                selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+            }
+        } else if (shown_->removing() != nullptr) {
+            // An ancestor goes: so does the current node, and nothing is
+            // current.
+            selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+        } else {
+            // A collapse hides the current node, which a tree view keeps as
+            // its current one and moves from as from its first row: here
+            // the first row becomes current, and nothing more is selected.
+            selectionModel()->setCurrentIndex(model()->index(0, 0), QItemSelectionModel::NoUpdate);
+        }
+    }
+    QTreeView::rowsAboutToBeRemoved(parent, start, end);
+}
+
 // --- Geometry ----------------------------------------------------------------
 
 QRect IniTreeView::visualRect(const QModelIndex& index) const {

@@ -94,6 +94,10 @@ public:
     void scrollTo(const QModelIndex& index, ScrollHint hint = EnsureVisible) override;
     void keyboardSearch(const QString& search) override;
 
+protected slots:
+    // The current row goes where a tree view puts it when its node goes.
+    void rowsAboutToBeRemoved(const QModelIndex& parent, int start, int end) override;
+
 protected:
     // Notes which index an in-place editor opens on.
     bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;

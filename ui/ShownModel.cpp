@@ -22,15 +22,16 @@ void TreeAdd(std::vector<int>& tree, int row, int delta) {
     for (int i = row + 1; i <= n; i += i & -i) tree[static_cast<std::size_t>(i)] += delta;
 }
 
-// The child whose rows hold `rows` rows after the children's first, and
-// how far into that child's rows it lies.
+// The child whose rows hold the row `rows` rows after the children's first,
+// and how far into that child's rows it lies. Each child shows one row and
+// the extra rows `tree` sums.
 std::pair<int, int> TreeFind(const std::vector<int>& tree, int rows) {
     const auto n = static_cast<unsigned>(tree.size() - 1);
     unsigned at = 0;
     for (unsigned step = n == 0 ? 0 : std::bit_floor(n); step != 0; step >>= 1) {
-        if (at + step <= n && tree[at + step] <= rows) {
+        if (at + step <= n && tree[at + step] + static_cast<int>(step) <= rows) {
             at += step;
-            rows -= tree[at];
+            rows -= tree[at] + static_cast<int>(step);
         }
     }
     return {static_cast<int>(at), rows};
@@ -46,7 +47,7 @@ ShownModel::ShownModel(DocumentModel& nodes, QObject* parent)
 
 void ShownModel::recount() {
     const Fold* fold = foldOf(nullptr);
-    rows_ = fold != nullptr && !fold->counts.empty() ? fold->total : doc().TopLevelCount();
+    rows_ = doc().TopLevelCount() + (fold != nullptr ? fold->extra : 0);
 }
 
 ShownModel::~ShownModel() { doc().RemoveObserver(this); }
@@ -72,22 +73,58 @@ ShownModel::Fold& ShownModel::makeFold(const Node* parent) {
     return fold;
 }
 
-void ShownModel::rebuildTree(Fold& fold) {
-    const std::size_t n = fold.counts.size();
-    fold.tree.assign(n + 1, 0);
-    fold.total = 0;
+void ShownModel::valuesToTree(std::vector<int>& tree) {
+    const std::size_t n = tree.size() - 1;
     for (std::size_t i = 1; i <= n; ++i) {
-        fold.tree[i] += fold.counts[i - 1];
-        fold.total += fold.counts[i - 1];
         const std::size_t up = i + (i & (~i + 1));
-        if (up <= n) fold.tree[up] += fold.tree[i];
+        if (up <= n) tree[up] += tree[i];
     }
 }
 
-void ShownModel::keepCounts(Fold& fold) {
-    if (!fold.counts.empty() || fold.open.empty()) return;
-    fold.counts.assign(fold.open.size(), 1);
-    rebuildTree(fold);
+void ShownModel::treeToValues(std::vector<int>& tree) {
+    const std::size_t n = tree.size() - 1;
+    for (std::size_t i = n; i >= 1; --i) {
+        const std::size_t up = i + (i & (~i + 1));
+        if (up <= n) tree[up] -= tree[i];
+    }
+}
+
+void ShownModel::keepTree(Fold& fold) {
+    if (fold.tree.empty()) fold.tree.assign(fold.open.size() + 1, 0);
+}
+
+void ShownModel::insertChildren(Fold& fold, int first, int count) {
+    const auto at = static_cast<std::ptrdiff_t>(first);
+    const bool last = static_cast<std::size_t>(first) == fold.open.size();
+    fold.open.insert(fold.open.begin() + at, static_cast<std::size_t>(count), 0);
+    if (fold.tree.empty()) return;
+    if (last) {
+        // New last children: each entry sums the range it covers, of which
+        // only the new child (no extra rows) is not yet in the tree.
+        for (int k = 0; k < count; ++k) {
+            const int i = static_cast<int>(fold.tree.size());
+            fold.tree.push_back(TreePrefix(fold.tree, i - 1) - TreePrefix(fold.tree, i - (i & -i)));
+        }
+        return;
+    }
+    treeToValues(fold.tree);
+    fold.tree.insert(fold.tree.begin() + at + 1, static_cast<std::size_t>(count), 0);
+    valuesToTree(fold.tree);
+}
+
+void ShownModel::removeChild(Fold& fold, int row) {
+    const auto at = static_cast<std::ptrdiff_t>(row);
+    fold.open.erase(fold.open.begin() + at);
+    if (fold.tree.empty()) return;
+    fold.extra -= TreePrefix(fold.tree, row + 1) - TreePrefix(fold.tree, row);
+    if (static_cast<std::size_t>(row) + 2 == fold.tree.size()) {
+        // The last child: no other entry covers it.
+        fold.tree.pop_back();
+        return;
+    }
+    treeToValues(fold.tree);
+    fold.tree.erase(fold.tree.begin() + at + 1);
+    valuesToTree(fold.tree);
 }
 
 bool ShownModel::isExpandable(const Node* node) {
@@ -109,7 +146,7 @@ bool ShownModel::isShown(const Node* node) const {
 
 int ShownModel::below(const Node* node) const {
     const Fold* fold = foldOf(node);
-    return fold != nullptr && !fold->counts.empty() ? fold->total : childCount(node);
+    return childCount(node) + (fold != nullptr ? fold->extra : 0);
 }
 
 int ShownModel::shownCount(const Node* node) const {
@@ -118,7 +155,7 @@ int ShownModel::shownCount(const Node* node) const {
 
 int ShownModel::prefix(const Node* parent, int row) const {
     const Fold* fold = foldOf(parent);
-    return fold != nullptr && !fold->counts.empty() ? TreePrefix(fold->tree, row) : row;
+    return row + (fold != nullptr && !fold->tree.empty() ? TreePrefix(fold->tree, row) : 0);
 }
 
 int ShownModel::rowOf(const Node* node) const {
@@ -136,7 +173,7 @@ Node* ShownModel::nodeAtRow(int row) const {
         const Fold* fold = foldOf(parent);
         int at = row;
         int into = 0;
-        if (fold != nullptr && !fold->counts.empty()) std::tie(at, into) = TreeFind(fold->tree, row);
+        if (fold != nullptr && !fold->tree.empty()) std::tie(at, into) = TreeFind(fold->tree, row);
         if (at < 0 || at >= childCount(parent)) return nullptr;
         Node* node = child(parent, at);
         if (into == 0) return node;
@@ -147,7 +184,7 @@ Node* ShownModel::nodeAtRow(int row) const {
 
 void ShownModel::prepareChange(const Node* node) {
     for (const Node* at = node; at != nullptr; at = at->parent()) {
-        keepCounts(makeFold(at->parent()));
+        keepTree(makeFold(at->parent()));
         if (!isExpanded(at->parent())) return;
     }
 }
@@ -156,10 +193,9 @@ void ShownModel::changed(const Node* node, int delta) {
     if (delta == 0) return;
     for (const Node* at = node; at != nullptr; at = at->parent()) {
         Fold& fold = makeFold(at->parent());
-        keepCounts(fold);
-        fold.counts[static_cast<std::size_t>(at->row())] += delta;
+        keepTree(fold);
         TreeAdd(fold.tree, at->row(), delta);
-        fold.total += delta;
+        fold.extra += delta;
         if (!isExpanded(at->parent())) return;
     }
 }
@@ -255,30 +291,32 @@ void ShownModel::openAll(const Node* parent) {
     folds_.erase(parent);
     Fold* fold = nullptr;
     bool uniform = true;
-    std::vector<int> counts;
+    std::vector<int> tree;  // the extra rows of each child, then their tree
     const int n = childCount(parent);
     for (int row = 0; row < n; ++row) {
         const Node* node = child(parent, row);
-        int count = 1;
+        int extra = 0;
         const bool hasChildren = node->hasChildren();
         if (hasChildren || level < 2) {
             if (fold == nullptr) {
                 fold = &makeFold(parent);
-                counts.reserve(static_cast<std::size_t>(n));
-                counts.assign(static_cast<std::size_t>(row), 1);
+                tree.reserve(static_cast<std::size_t>(n) + 1);
+                tree.assign(static_cast<std::size_t>(row) + 1, 0);
             }
             fold->open[static_cast<std::size_t>(row)] = 1;
             if (hasChildren) {
                 openAll(node);
-                count += below(node);
+                extra = below(node);
             }
         }
-        if (fold != nullptr) counts.push_back(count);
-        if (count != 1) uniform = false;
+        if (fold != nullptr) tree.push_back(extra);
+        if (extra != 0) uniform = false;
     }
     if (fold != nullptr && !uniform) {
-        fold->counts = std::move(counts);
-        rebuildTree(*fold);
+        fold->extra = 0;
+        for (const int extra : tree) fold->extra += extra;
+        valuesToTree(tree);
+        fold->tree = std::move(tree);
     }
 }
 
@@ -343,10 +381,7 @@ void ShownModel::NodesAboutToBeAdded(Node* parent, int first, int last) {
     if (auto it = folds_.find(parent); it != folds_.end()) {
         Fold& fold = it->second;
         fold.open.reserve(fold.open.size() + static_cast<std::size_t>(n));
-        if (!fold.counts.empty()) {
-            fold.counts.reserve(fold.counts.size() + static_cast<std::size_t>(n));
-            fold.tree.reserve(fold.counts.size() + static_cast<std::size_t>(n) + 1);
-        }
+        if (!fold.tree.empty()) fold.tree.reserve(fold.tree.size() + static_cast<std::size_t>(n));
     }
     const bool open = parent == nullptr || isExpanded(parent);
     if (parent != nullptr && open) prepareChange(parent);
@@ -360,13 +395,7 @@ void ShownModel::NodesAboutToBeAdded(Node* parent, int first, int last) {
 void ShownModel::NodesAdded(Node* parent, int first, int last) {
     const int n = last - first + 1;
     if (auto it = folds_.find(parent); it != folds_.end()) {
-        Fold& fold = it->second;
-        const auto at = static_cast<std::ptrdiff_t>(first);
-        fold.open.insert(fold.open.begin() + at, static_cast<std::size_t>(n), 0);
-        if (!fold.counts.empty()) {
-            fold.counts.insert(fold.counts.begin() + at, static_cast<std::size_t>(n), 1);
-            rebuildTree(fold);
-        }
+        insertChildren(it->second, first, n);
     }
     if (parent != nullptr && isExpanded(parent)) changed(parent, n);
     recount();
@@ -385,6 +414,7 @@ void ShownModel::NodeAboutToBeRemoved(Node* node) {
     announced_ = isShown(node);
     if (announced_) {
         const int at = rowOf(node);
+        removing_ = node;
         beginRemoveRows({}, at, at + removedCount_ - 1);
     }
     // The node's subtree goes, and with it what was kept of its nodes.
@@ -398,19 +428,14 @@ void ShownModel::NodeAboutToBeRemoved(Node* node) {
 
 void ShownModel::NodeRemoved(Node* parent, int row) {
     if (auto it = folds_.find(parent); it != folds_.end()) {
-        Fold& fold = it->second;
-        const auto at = static_cast<std::ptrdiff_t>(row);
-        fold.open.erase(fold.open.begin() + at);
-        if (!fold.counts.empty()) {
-            fold.counts.erase(fold.counts.begin() + at);
-            rebuildTree(fold);
-        }
+        removeChild(it->second, row);
     }
     if (parent != nullptr && isExpanded(parent)) changed(parent, -removedCount_);
     recount();
     if (announced_) {
         announced_ = false;
         endRemoveRows();
+        removing_ = nullptr;
     } else if (parent != nullptr && parent->childCount() == 0 && isShown(parent)) {
         // The parent lost its expand button.
         const QModelIndex index = indexOf(parent);

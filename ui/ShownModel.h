@@ -24,7 +24,7 @@ class DocumentModel;
 //
 // Row r is the r-th shown node in tree order. Each node with children keeps
 // the expanded bits of its children and, once one of them shows more than
-// its own row, a Fenwick tree over the rows each child shows; a row maps to
+// its own row, a Fenwick tree over the rows each child shows beyond its own; a row maps to
 // its node and a node to its row in O(depth x log n). An index carries only
 // its row, so laying out millions of rows touches no node.
 //
@@ -70,6 +70,11 @@ public:
     // Every node collapsed, as one layout change.
     void collapseEverything();
 
+    // The node whose rows are being removed because the document deletes
+    // it, from the removal's announcement to its end; nullptr otherwise (a
+    // collapse removes rows too).
+    const Node* removing() const { return removing_; }
+
     // How many indexes index() has handed out since the model was made: the
     // rows the view has visited.
     quint64 indexLookups() const { return indexLookups_; }
@@ -80,9 +85,10 @@ private:
     // The children of one node (or of the top level).
     struct Fold {
         std::vector<std::uint8_t> open;  // per child: expanded
-        std::vector<int> counts;         // per child: rows it shows; empty while each shows one
-        std::vector<int> tree;           // Fenwick tree over counts (1-based)
-        int total = 0;                   // rows the children show, when counts are kept
+        // Fenwick tree (1-based) over the rows each child shows beyond its
+        // own; empty while no child shows more than its own row.
+        std::vector<int> tree;
+        int extra = 0;  // the sum of those rows
     };
 
     Document& doc() const;
@@ -90,8 +96,13 @@ private:
     Node* child(const Node* parent, int row) const;
     const Fold* foldOf(const Node* parent) const;
     Fold& makeFold(const Node* parent);
-    static void keepCounts(Fold& fold);
-    static void rebuildTree(Fold& fold);
+    // Makes the Fenwick tree of the fold, all children showing one row.
+    static void keepTree(Fold& fold);
+    // The tree into the values it sums and back, in place.
+    static void treeToValues(std::vector<int>& tree);
+    static void valuesToTree(std::vector<int>& tree);
+    static void insertChildren(Fold& fold, int first, int count);
+    static void removeChild(Fold& fold, int row);
     // Rows the children of `node` show (whether or not `node` is expanded).
     int below(const Node* node) const;
     // Rows `node` shows: itself and, when expanded, what its children show.
@@ -126,6 +137,7 @@ private:
     // What an add or a removal under way announced.
     bool announced_ = false;
     int removedCount_ = 0;
+    const Node* removing_ = nullptr;
     mutable quint64 indexLookups_ = 0;
 };
 
