@@ -258,11 +258,12 @@ void IniTreeView::drawBranches(QPainter* painter, const QRect& rect,
         return reverse ? rect.right() + 1 - step * (depth + 1) : rect.left() + step * depth;
     };
     auto columnX = [&](int depth) {
-        return (reverse ? rect.right() - step * (depth + 1) : rect.left() + step * depth) + step / 2;
+        return (reverse ? rect.right() - step * (depth + 1) : rect.left() + step * depth) +
+               step / 2;
     };
     auto hasNextSibling = [this](const Node* n) {
-        const int count = n->parent() ? n->parent()->childCount()
-                                      : nodes_->document().TopLevelCount();
+        const int count =
+            n->parent() ? n->parent()->childCount() : nodes_->document().TopLevelCount();
         return n->row() + 1 < count;
     };
 
@@ -449,7 +450,8 @@ void IniTreeView::keyboardSearch(const QString& search) {
         for (const Node* up = node; up != nullptr && next == nullptr; up = up->parent()) {
             const int count = up->parent() ? up->parent()->childCount() : doc.TopLevelCount();
             if (up->row() + 1 < count)
-                next = up->parent() ? up->parent()->child(up->row() + 1) : doc.TopLevel(up->row() + 1);
+                next =
+                    up->parent() ? up->parent()->child(up->row() + 1) : doc.TopLevel(up->row() + 1);
         }
         node = next;
     }

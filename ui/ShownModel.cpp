@@ -127,9 +127,7 @@ void ShownModel::removeChild(Fold& fold, int row) {
     valuesToTree(fold.tree);
 }
 
-bool ShownModel::isExpandable(const Node* node) {
-    return node->hasChildren() || node->level() < 2;
-}
+bool ShownModel::isExpandable(const Node* node) { return node->hasChildren() || node->level() < 2; }
 
 bool ShownModel::isExpanded(const Node* node) const {
     if (node == nullptr) return true;
@@ -215,9 +213,7 @@ QModelIndex ShownModel::sibling(int row, int column, const QModelIndex& index) c
     return createIndex(row, 0);
 }
 
-int ShownModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : rows_;
-}
+int ShownModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_; }
 
 int ShownModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 1; }
 
@@ -252,8 +248,7 @@ Qt::ItemFlags ShownModel::flags(const QModelIndex& index) const {
     if (!index.isValid()) return Qt::NoItemFlags;
     // The rows of the flat list have no children of their own: the view
     // then asks no row whether it has any.
-    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable |
-           Qt::ItemNeverHasChildren;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsEditable | Qt::ItemNeverHasChildren;
 }
 
 // --- Folding -----------------------------------------------------------------

@@ -725,10 +725,10 @@ void EditingTest::deleteAnswers_data() {
     // A deleted node's next sibling is selected, else the one before it,
     // else its parent.
     QTest::newRow("section, Yes") << "[s1]" << Reply::Yes
-                                  << QStringList{"app.ini", "  [s2]", "    c=3", "  [s3]"} << "[s2]";
-    QTest::newRow("key, Yes") << "b=2" << Reply::Yes
-                              << QStringList{"app.ini", "  [s1]", "    a=1",
-                                             "  [s2]",  "    c=3", "  [s3]"}
+                                  << QStringList{"app.ini", "  [s2]", "    c=3", "  [s3]"}
+                                  << "[s2]";
+    QTest::newRow("key, Yes") << "b=2" << Reply::Yes << QStringList{"app.ini", "  [s1]",  "    a=1",
+                                                                    "  [s2]",  "    c=3", "  [s3]"}
                               << "a=1";
     QTest::newRow("only key, Yes")
         << "c=3" << Reply::Yes

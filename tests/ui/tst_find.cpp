@@ -485,7 +485,9 @@ void FindTest::foldingWorkPerNode() {
     auto window = OpenWindow(bytes);
     QVERIFY(window);
     QStringList before;
-    if (foldedBefore) before << "actExpandAll" << "actCollapseAll";
+    if (foldedBefore)
+        before << "actExpandAll"
+               << "actCollapseAll";
     // Collapse all has something to collapse.
     if (action == "actCollapseAll") before << "actExpandAll";
     for (const QString& command : before) {

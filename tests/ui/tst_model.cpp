@@ -127,7 +127,8 @@ QString shownRowsProblem(const IniTreeView& view, const Document& doc) {
         if (shown.rowCount(byRow) != 0 || shown.parent(byRow).isValid()) return "not flat" + at;
         ++row;
     }
-    if (shown.rowCount() != row) return QString("%1 rows for %2 shown nodes").arg(shown.rowCount()).arg(row);
+    if (shown.rowCount() != row)
+        return QString("%1 rows for %2 shown nodes").arg(shown.rowCount()).arg(row);
     if (shown.index(row, 0).isValid()) return "index past the last row";
     return {};
 }
