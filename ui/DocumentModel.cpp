@@ -127,11 +127,6 @@ void DocumentModel::NodeAboutToBeRemoved(Node* node) {
 
 void DocumentModel::NodeRemoved(Node*, int) { endRemoveRows(); }
 
-void DocumentModel::announceReset() {
-    beginResetModel();
-    endResetModel();
-}
-
 void DocumentModel::TreeAboutToBeReset() { beginResetModel(); }
 
 void DocumentModel::TreeReset() { endResetModel(); }

@@ -31,6 +31,7 @@ public:
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
+    Document& document() const { return doc_; }
     Node* nodeOf(const QModelIndex& index) const;
     QModelIndex indexOf(const Node* node) const;
 
@@ -38,11 +39,6 @@ public:
     // rows views have visited. The window tests and the window benchmark
     // read it to see which rows a change made the view look at.
     quint64 indexLookups() const { return indexLookups_; }
-
-    // Tells every view to read the whole tree afresh, though nothing in it
-    // changed: a view then drops its state (what it shows expanded, the
-    // selection) at once, without undoing it node by node.
-    void announceReset();
 
     // A node's text as shown.
     QString displayText(const Node* node) const;

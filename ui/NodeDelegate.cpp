@@ -10,7 +10,8 @@
 #include <limits>
 #include <string>
 
-#include "DocumentModel.h"
+#include "IniTreeView.h"
+#include "ShownModel.h"
 #include "TextRules.h"
 #include "document/Document.h"
 
@@ -56,7 +57,17 @@ QString TooltipText(const QString& text) {
     return shown;
 }
 
-NodeDelegate::NodeDelegate(const DocumentModel& model, QObject* parent)
+namespace {
+
+// How far the view stands the label of `index` in from the row's start.
+int LabelIndent(const QStyleOptionViewItem& option, const QModelIndex& index) {
+    const auto* view = qobject_cast<const IniTreeView*>(option.widget);
+    return view != nullptr ? view->labelIndent(index) : 0;
+}
+
+}  // namespace
+
+NodeDelegate::NodeDelegate(const ShownModel& model, QObject* parent)
     : QStyledItemDelegate(parent), model_(model) {}
 
 void NodeDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -66,7 +77,13 @@ void NodeDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
     const bool selected = option.state & QStyle::State_Selected;
     std::string scratch;
     const NodeLook look = NodeLookFor(node->level(), node->text(scratch), selected);
-    const QStyleOptionViewItem opt = nodeOption(option, index, look);
+    QStyleOptionViewItem opt = nodeOption(option, index, look);
+    const int indent = LabelIndent(option, index);
+    if (opt.direction == Qt::RightToLeft) {
+        opt.rect.setRight(opt.rect.right() - indent);
+    } else {
+        opt.rect.setLeft(opt.rect.left() + indent);
+    }
 
     const QWidget* widget = opt.widget;
     QStyle* style = widget ? widget->style() : QApplication::style();
@@ -125,6 +142,7 @@ bool NodeDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
 QSize NodeDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
     QSize size = QStyledItemDelegate::sizeHint(option, index);
     size.setHeight(18);
+    size.rwidth() += LabelIndent(option, index);
     return size;
 }
 

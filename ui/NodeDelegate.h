@@ -8,7 +8,7 @@
 
 namespace keyloft::ui {
 
-class DocumentModel;
+class ShownModel;
 
 QColor ColourOf(NodeColour colour);
 
@@ -25,11 +25,12 @@ QString TooltipText(const QString& text);
 // colour as soon as it is drawn again. A selected node's label stands on
 // silver with its own text colour, with or without focus. The editor it
 // opens keeps a text to one line. A node whose text the view cuts with "…"
-// shows its whole text in a tooltip.
+// shows its whole text in a tooltip. The view's rows are a flat list: the
+// label stands in by the node's level, as a tree view would indent it.
 class NodeDelegate : public QStyledItemDelegate {
     Q_OBJECT
 public:
-    explicit NodeDelegate(const DocumentModel& model, QObject* parent = nullptr);
+    explicit NodeDelegate(const ShownModel& model, QObject* parent = nullptr);
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;
@@ -47,7 +48,7 @@ private:
     QStyleOptionViewItem nodeOption(const QStyleOptionViewItem& option, const QModelIndex& index,
                                     const NodeLook& look) const;
 
-    const DocumentModel& model_;
+    const ShownModel& model_;
 };
 
 }  // namespace keyloft::ui

@@ -17,7 +17,7 @@ using namespace keyloft::ui;
 
 Node* TForm1::GetNodeByText(IniTreeView* tv, const QString& text, bool makeVisible) {
     if (doc_.Count() == 0) return nullptr;
-    auto* model = static_cast<DocumentModel*>(tv->model());
+    DocumentModel* model = tv->documentModel();
     const auto bytes = StoredLine(doc_, text);
     const std::string needle = bytes ? keyloft::UpperAZ(*bytes) : std::string();
     // The root is matched as shown: a file name, whatever the file's encoding.

@@ -183,8 +183,8 @@ void TForm1::CreateComponents() {
     auto* treeStyle = new NoSelectedDecorationStyle;
     treeStyle->setParent(tv1);
     tv1->setStyle(treeStyle);
-    tv1->setModel(model_.get());
-    tv1->setItemDelegate(new NodeDelegate(*model_, tv1));
+    tv1->setDocumentModel(model_.get());
+    tv1->setItemDelegate(new NodeDelegate(*tv1->shownModel(), tv1));
     treeLayout->addWidget(tv1);
     layout->addWidget(pnl2, 1);
     connect(model_.get(), &DocumentModel::editAccepted, this, &TForm1::tv1Edited);

@@ -7,7 +7,10 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QTest>
+#include <atomic>
+#include <cstdlib>
 #include <memory>
+#include <new>
 
 #include "DialogScript.h"
 #include "DocumentModel.h"
@@ -15,6 +18,25 @@
 #include "WindowProbe.h"
 #include "document/Document.h"
 #include "frmMain.h"
+
+// Every allocation and release of the program counts here, the Qt
+// libraries' included: the folding test reads how many the commands made.
+namespace {
+std::atomic<long long> gHeapCalls{0};
+}  // namespace
+
+void* operator new(std::size_t size) {
+    gHeapCalls.fetch_add(1, std::memory_order_relaxed);
+    if (void* block = std::malloc(size == 0 ? 1 : size)) return block;
+    throw std::bad_alloc();
+}
+
+void operator delete(void* block) noexcept {
+    if (block != nullptr) gHeapCalls.fetch_add(1, std::memory_order_relaxed);
+    std::free(block);
+}
+
+void operator delete(void* block, std::size_t) noexcept { operator delete(block); }
 
 using keyloft::Node;
 using keyloft::test::DialogScript;
@@ -85,6 +107,8 @@ private slots:
     void collapsingMovesTheSelectionUp_data();
     void collapsingMovesTheSelectionUp();
     void collapsingEverythingKeepsAnOpenEdit();
+    void foldingWorkPerNode_data();
+    void foldingWorkPerNode();
 
     void emptyDocument_data();
     void emptyDocument();
@@ -418,6 +442,78 @@ void FindTest::collapsingEverythingKeepsAnOpenEdit() {
     QVERIFY(window->document().ItemsChanged);
     QCOMPARE(Expanded(*window), QStringList{});
     QCOMPARE(SelectedText(*window), QString("app.ini"));
+}
+
+// Expand all and Collapse all keep no record per node beyond a bit: what
+// they allocate and release grows with the rows on screen, not with the
+// nodes of the file. (A persistent index per expanded node made and
+// dropped about three blocks for each section.)
+void FindTest::foldingWorkPerNode_data() {
+    QTest::addColumn<int>("sections");
+    QTest::addColumn<int>("keys");  // of each section
+    QTest::addColumn<QString>("action");
+    QTest::addColumn<bool>("foldedBefore");  // Expand all and Collapse all ran after the load
+
+    const struct {
+        const char* name;
+        int sections;
+        int keys;
+    } files[] = {{"one-key sections", 20'000, 1},
+                 {"sections of twenty keys", 2'000, 20},
+                 {"one large section", 1, 40'000}};
+    for (const auto& f : files) {
+        for (const char* action : {"actExpandAll", "actCollapseAll"}) {
+            for (const bool folded : {false, true}) {
+                QTest::addRow("%s, %s%s", f.name, action, folded ? ", after folding" : "")
+                    << f.sections << f.keys << QString(action) << folded;
+            }
+        }
+    }
+}
+
+void FindTest::foldingWorkPerNode() {
+    QFETCH(int, sections);
+    QFETCH(int, keys);
+    QFETCH(QString, action);
+    QFETCH(bool, foldedBefore);
+
+    QByteArray bytes;
+    for (int s = 0; s < sections; ++s) {
+        bytes += "[s" + QByteArray::number(s) + "]\n";
+        for (int k = 0; k < keys; ++k) bytes += "k" + QByteArray::number(k) + "=1\n";
+    }
+    auto window = OpenWindow(bytes);
+    QVERIFY(window);
+    QStringList before;
+    if (foldedBefore)
+        before << "actExpandAll"
+               << "actCollapseAll";
+    // Collapse all has something to collapse.
+    if (action == "actCollapseAll") before << "actExpandAll";
+    for (const QString& command : before) {
+        const Outcome out = Run(*window, command.toLatin1().constData());
+        QVERIFY2(out.finished && out.count() == 0, qPrintable(out.description));
+    }
+    QCoreApplication::processEvents();
+
+    const long long start = gHeapCalls.load();
+    const Outcome out = Run(*window, action.toLatin1().constData());
+    QCoreApplication::processEvents();
+    const long long calls = gHeapCalls.load() - start;
+    QVERIFY2(out.finished && out.count() == 0, qPrintable(out.description));
+
+    const Node* root = window->document().First();
+    const bool expand = action == "actExpandAll";
+    QCOMPARE(window->treeView()->isExpanded(window->model()->indexOf(root->child(0))), expand);
+    QCOMPARE(SelectedText(*window), QString("app.ini"));
+    // The same bound for every file, a tenth of a block per section at
+    // most: what the command may allocate for the window's own work.
+    const long long nodes = static_cast<long long>(window->document().Count());
+    QVERIFY2(calls <= 2'000,
+             qPrintable(QString("%1 allocations and releases for %2 nodes in %3 sections")
+                            .arg(calls)
+                            .arg(nodes)
+                            .arg(sections)));
 }
 
 // --- The empty document ------------------------------------------------------------

@@ -2,6 +2,8 @@
 // every kind of document change (QAbstractItemModelTester watches it), hands
 // out indexes that round-trip to their nodes, sends the one signal each
 // change calls for, and shows the texts of UTF-8 and Windows-1252 files.
+// The flat model of the rows the view shows stays consistent too, and its
+// rows are the nodes whose ancestors are expanded, in tree order.
 #include <QAbstractItemModelTester>
 #include <QFile>
 #include <QTemporaryDir>
@@ -11,10 +13,12 @@
 #include <functional>
 #include <memory>
 #include <new>
+#include <random>
 
 #include "../core/FailingNew.h"
 #include "DocumentModel.h"
 #include "IniTreeView.h"
+#include "ShownModel.h"
 #include "WindowProbe.h"
 #include "document/Commenting.h"
 #include "document/Document.h"
@@ -27,6 +31,8 @@
 using keyloft::Document;
 using keyloft::Node;
 using keyloft::ui::DocumentModel;
+using keyloft::ui::IniTreeView;
+using keyloft::ui::ShownModel;
 
 namespace {
 
@@ -98,6 +104,37 @@ QString roundTripProblem(const DocumentModel& model, const Document& doc) {
     return {};
 }
 
+// The first way in which the view's rows differ from the nodes whose
+// ancestors are all expanded, in tree order, or fail to lead back to them;
+// empty when there is none.
+QString shownRowsProblem(const IniTreeView& view, const Document& doc) {
+    const ShownModel& shown = *view.shownModel();
+    const DocumentModel& nodes = *view.documentModel();
+    int row = 0;
+    for (const Node* node = doc.First(); node != nullptr; node = Document::Next(node)) {
+        const QString at =
+            " at \"" + QString::fromStdString(std::string(node->storedText())) + "\"";
+        bool visible = true;
+        for (const Node* up = node->parent(); up != nullptr; up = up->parent())
+            visible = visible && view.isExpanded(nodes.indexOf(up));
+        const QModelIndex index = shown.indexOf(node);
+        if (!visible) {
+            if (index.isValid()) return "a row for a hidden node" + at;
+            continue;
+        }
+        if (index.row() != row) return QString("row %1, not %2").arg(index.row()).arg(row) + at;
+        const QModelIndex byRow = shown.index(row, 0);
+        if (shown.nodeOf(byRow) != node) return "nodeOf(index(row))" + at;
+        if (byRow.data().toString() != nodes.displayText(node)) return "text" + at;
+        if (shown.rowCount(byRow) != 0 || shown.parent(byRow).isValid()) return "not flat" + at;
+        ++row;
+    }
+    if (shown.rowCount() != row)
+        return QString("%1 rows for %2 shown nodes").arg(shown.rowCount()).arg(row);
+    if (shown.index(row, 0).isValid()) return "index past the last row";
+    return {};
+}
+
 // The model's signals as text: "inserted <parent> first..last" and so on,
 // the parent named by its text ("top" for the top level).
 class SignalLog : public QObject {
@@ -162,6 +199,8 @@ private slots:
     void editStoresFileEncoding_data();
     void editStoresFileEncoding();
     void failedCommandsLeaveTheModelAsItWas();
+    void shownRowsFollowEveryChange_data();
+    void shownRowsFollowEveryChange();
 
 private:
     bool load(const QByteArray& bytes, const QString& name = "t.ini");
@@ -169,6 +208,7 @@ private:
     std::unique_ptr<QTemporaryDir> dir_;
     std::unique_ptr<TForm1> window_;
     std::unique_ptr<QAbstractItemModelTester> tester_;
+    std::unique_ptr<QAbstractItemModelTester> shownTester_;
 };
 
 void ModelTest::init() {
@@ -178,9 +218,12 @@ void ModelTest::init() {
     QVERIFY(keyloft::test::ShowWindow(*window_));
     tester_ = std::make_unique<QAbstractItemModelTester>(
         window_->model(), QAbstractItemModelTester::FailureReportingMode::QtTest);
+    shownTester_ = std::make_unique<QAbstractItemModelTester>(
+        window_->treeView()->shownModel(), QAbstractItemModelTester::FailureReportingMode::QtTest);
 }
 
 void ModelTest::cleanup() {
+    shownTester_.reset();
     tester_.reset();
     window_.reset();
     dir_.reset();
@@ -203,6 +246,8 @@ void ModelTest::changeSequence() {
     const auto check = [&](const char* step) {
         const QString problem = roundTripProblem(model, doc);
         QVERIFY2(problem.isEmpty(), qPrintable(QString("%1: %2").arg(step, problem)));
+        const QString rows = shownRowsProblem(*window_->treeView(), doc);
+        QVERIFY2(rows.isEmpty(), qPrintable(QString("%1: the view's rows: %2").arg(step, rows)));
         const QStringList shown = dumpModel(model);
         const QStringList held = dumpDocument(doc);
         QVERIFY2(shown == held,
@@ -486,6 +531,94 @@ void ModelTest::failedCommandsLeaveTheModelAsItWas() {
             doc.RemoveObserver(&disarm);
         }
         QVERIFY2(completed, what);
+    }
+}
+
+// Seeded random folding and changes on a tree of any depth (the document
+// lets a key have children): after each step the view's rows are exactly the
+// shown nodes, with the tester watching the flat model.
+void ModelTest::shownRowsFollowEveryChange_data() {
+    QTest::addColumn<unsigned>("seed");
+    for (unsigned seed = 1; seed <= 16; ++seed) QTest::addRow("seed %u", seed) << seed;
+}
+
+void ModelTest::shownRowsFollowEveryChange() {
+    QFETCH(unsigned, seed);
+    std::mt19937 random(seed);
+    QVERIFY(load("[a]\nk=1\n[b]\n[c]\nx=1\ny=2\n"));
+    Document& doc = window_->document();
+    IniTreeView& view = *window_->treeView();
+    const DocumentModel& nodes = *window_->model();
+    const auto below = [&](unsigned n) { return static_cast<unsigned>(random()) % n; };
+    for (int step = 0; step < 400; ++step) {
+        if (doc.Count() == 0) doc.AddRoot("r.ini");
+        Node* node = doc.NodeAt(below(static_cast<unsigned>(doc.Count())));
+        const QModelIndex index = nodes.indexOf(node);
+        const std::string text = "n" + std::to_string(step);
+        QString what;
+        switch (below(12)) {
+            case 0:
+            case 1:
+                view.expand(index);
+                what = "expanding";
+                break;
+            case 2:
+                view.collapse(index);
+                what = "collapsing";
+                break;
+            case 3:
+            case 4:
+                doc.AddChild(node, text);
+                what = "adding a child";
+                break;
+            case 5:
+                if (doc.Count() < 40) {
+                    doc.AddChild(node, text);
+                    doc.AddChild(node, text + "b");
+                }
+                doc.Delete(node);
+                what = "deleting";
+                break;
+            case 6:
+                doc.SetText(node, text);
+                what = "setting a text";
+                break;
+            case 7:
+                view.selectIndex(index);
+                what = "selecting";
+                break;
+            case 8:
+                doc.AddRoot(text);
+                what = "adding a top-level node";
+                break;
+            case 9:
+                if (below(4) == 0) {
+                    view.expandAll();
+                } else {
+                    view.expandAncestors(index);
+                }
+                what = "expanding all or the ancestors";
+                break;
+            case 10:
+                if (below(4) == 0) {
+                    view.collapseEverything();
+                } else if (node->hasChildren()) {
+                    doc.RewriteChildren(node, 0, node->childCount() - 1, [](std::string& t) {
+                        t += "'";
+                        return true;
+                    });
+                }
+                what = "collapsing all or rewriting children";
+                break;
+            default:
+                view.setExpanded(index, !view.isExpanded(index));
+                what = "toggling";
+                break;
+        }
+        if (QTest::currentTestFailed()) return;
+        const QString problem = shownRowsProblem(view, doc);
+        QVERIFY2(problem.isEmpty(),
+                 qPrintable(QString("step %1, %2: %3").arg(step).arg(what, problem)));
     }
 }
 
